@@ -1,0 +1,118 @@
+#include "platform/event.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/thread.h"
+
+using namespace kem::platform;
+
+TEST(EventTest, AutoResetIsConsumedByOneWait) {
+    Event event(Event::Mode::kAutoReset);
+    ASSERT_TRUE(event.valid());
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+    event.Set();
+    event.Set();  // setting twice still signals once
+    EXPECT_EQ(event.Wait(0), kWaitObject0);
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+}
+
+TEST(EventTest, ManualResetStaysSignalledUntilReset) {
+    Event event(Event::Mode::kManualReset, true);
+    EXPECT_EQ(event.Wait(0), kWaitObject0);
+    EXPECT_EQ(event.Wait(0), kWaitObject0);
+    event.Reset();
+    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+}
+
+TEST(EventTest, WaitAnyReportsTheSignalledIndexLowerFirst) {
+    Event first, second;
+    Event* both[2] = {&first, &second};
+    EXPECT_EQ(WaitAny(both, 2, 0), kWaitTimeout);
+    second.Set();
+    EXPECT_EQ(WaitAny(both, 2, 0), kWaitObject0 + 1);
+    first.Set();
+    second.Set();
+    EXPECT_EQ(WaitAny(both, 2, 0), kWaitObject0);
+    EXPECT_EQ(WaitAny(both, 2, 0), kWaitObject0 + 1);
+    EXPECT_EQ(WaitAny(both, 3, 0), kWaitFailed);
+}
+
+TEST(EventTest, WaitWakesWhenAnotherThreadSets) {
+    Event event;
+    std::thread setter([&] {
+        SleepMs(20);
+        event.Set();
+    });
+    EXPECT_EQ(event.Wait(5000), kWaitObject0);
+    setter.join();
+}
+
+TEST(EventTest, OnlyOneOfTwoWaitersTakesAnAutoResetSignal) {
+    Event event;
+    std::atomic<int> woken{0};
+    auto waiter = [&] {
+        if (event.Wait(300) == kWaitObject0) {
+            ++woken;
+        }
+    };
+    std::thread a(waiter), b(waiter);
+    SleepMs(20);
+    event.Set();
+    a.join();
+    b.join();
+    EXPECT_EQ(woken.load(), 1);
+}
+
+class DescriptorWaitTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0); }
+    void TearDown() override {
+        for (int fd : fds_) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+    int fds_[2] = {-1, -1};
+};
+
+TEST_F(DescriptorWaitTest, ReadableAfterData) {
+    EXPECT_TRUE(WaitDescriptor(fds_[0], kIoReadable, nullptr, 0).timed_out);
+    ASSERT_EQ(write(fds_[1], "x", 1), 1);
+    const auto outcome = WaitDescriptor(fds_[0], kIoReadable, nullptr, 1000);
+    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_TRUE(outcome.ready & kIoReadable);
+}
+
+TEST_F(DescriptorWaitTest, StopWinsOverReadiness) {
+    Event stop;
+    stop.Set();
+    ASSERT_EQ(write(fds_[1], "x", 1), 1);
+    const auto outcome = WaitDescriptor(fds_[0], kIoReadable, &stop, 1000);
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(stop.Wait(0), kWaitTimeout) << "the stop signal is consumed";
+}
+
+TEST_F(DescriptorWaitTest, PeerCloseEndsAWait) {
+    close(fds_[1]);
+    fds_[1] = -1;
+    const auto outcome = WaitDescriptor(fds_[0], kIoReadable, nullptr, 1000);
+    EXPECT_TRUE(outcome.ready & (kIoHangUp | kIoReadable));
+    EXPECT_FALSE(outcome.timed_out);
+}
+
+TEST_F(DescriptorWaitTest, StopFromAnotherThreadEndsABlockedWait) {
+    Event stop;
+    std::thread stopper([&] {
+        SleepMs(20);
+        stop.Set();
+    });
+    const auto outcome = WaitDescriptor(fds_[0], kIoReadable, &stop, 5000);
+    stopper.join();
+    EXPECT_TRUE(outcome.stopped);
+}
