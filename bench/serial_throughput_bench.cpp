@@ -1,0 +1,200 @@
+// Receive throughput of the serial channel against a plain read loop, both fed by a writer
+// thread on a pseudo-terminal master; and how long Close and destruction take while the read
+// thread waits for data.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channels/port_com.h"
+#include "platform/event.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kBufferSize = 4096;            // the channel's receive buffer
+constexpr size_t kTransfer = size_t{16} << 20;  // bytes per measured run
+constexpr size_t kWriteChunk = 16384;
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+
+    Pty() {
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        path = name;
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+    }
+    ~Pty() {
+        close(master);
+        close(slave);
+    }
+    std::u16string path16() const { return std::u16string(path.begin(), path.end()); }
+};
+
+// Writes `total` bytes to the master with blocking writes.
+std::thread StartWriter(int master, size_t total) {
+    return std::thread([master, total] {
+        std::vector<uint8_t> chunk(kWriteChunk);
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            chunk[i] = static_cast<uint8_t>(i * 7);
+        }
+        size_t done = 0;
+        while (done < total) {
+            const ssize_t put = write(master, chunk.data(), std::min(chunk.size(), total - done));
+            if (put <= 0) {
+                return;
+            }
+            done += static_cast<size_t>(put);
+        }
+    });
+}
+
+// Seconds for `kTransfer` bytes through blocking reads of the slave into a 4096-byte buffer.
+double RunPlainLoop() {
+    Pty pty;
+    std::vector<uint8_t> buffer(kBufferSize);
+    const auto start = Clock::now();
+    std::thread writer = StartWriter(pty.master, kTransfer);
+    size_t got = 0;
+    while (got < kTransfer) {
+        const ssize_t n = read(pty.slave, buffer.data(), buffer.size());
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    writer.join();
+    return got == kTransfer ? seconds : -1.0;
+}
+
+struct Sink {
+    std::atomic<size_t> received{0};
+    size_t target = 0;
+    kem::platform::Event done{kem::platform::Event::Mode::kManualReset};
+
+    static int32_t Consume(const char16_t*, const uint8_t* data, int32_t count, void* user) {
+        auto* self = static_cast<Sink*>(user);
+        benchmark::DoNotOptimize(data);
+        const size_t now =
+            self->received.fetch_add(static_cast<size_t>(count)) + static_cast<size_t>(count);
+        if (now >= self->target) {
+            self->done.Set();
+        }
+        return count;
+    }
+};
+
+// Seconds for `kTransfer` bytes into the channel's receive call-back (consuming all).
+double RunChannel() {
+    Pty pty;
+    Sink sink;
+    sink.target = kTransfer;
+    CKemPortCom port;
+    port.m_pfnOnReceived = &Sink::Consume;
+    port.m_pUser = &sink;
+    port.m_bDtrEnable = 1;
+    const std::u16string path = pty.path16();
+    port.SetPortName(path.c_str());
+    if (port.Open() != 1) {
+        return -1.0;
+    }
+    const auto start = Clock::now();
+    std::thread writer = StartWriter(pty.master, kTransfer);
+    const bool finished = sink.done.Wait(60000) == kem::platform::kWaitObject0;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    writer.join();
+    port.Close();
+    return finished ? seconds : -1.0;
+}
+
+// Both receivers in the same run, alternating, so machine load hits them alike.
+void BM_SerialReceiveThroughput(benchmark::State& state) {
+    double plain_seconds = 0;
+    double channel_seconds = 0;
+    for (auto _ : state) {
+        const double plain = RunPlainLoop();
+        const double channel = RunChannel();
+        if (plain <= 0 || channel <= 0) {
+            state.SkipWithError("a transfer did not complete");
+            return;
+        }
+        plain_seconds += plain;
+        channel_seconds += channel;
+    }
+    const double bytes = static_cast<double>(kTransfer) * static_cast<double>(state.iterations());
+    const double plain_rate = bytes / plain_seconds;
+    const double channel_rate = bytes / channel_seconds;
+    state.counters["plain_MB/s"] = plain_rate / 1e6;
+    state.counters["channel_MB/s"] = channel_rate / 1e6;
+    state.counters["channel/plain"] = channel_rate / plain_rate;
+}
+BENCHMARK(BM_SerialReceiveThroughput)->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// Close, then destruction, of a channel whose read thread is blocked waiting for data.
+void BM_SerialCloseLatency(benchmark::State& state) {
+    Pty pty;
+    Sink sink;
+    sink.target = SIZE_MAX;
+    const std::u16string path = pty.path16();
+    double worst_close = 0;
+    double worst_destroy = 0;
+    double total = 0;
+    for (auto _ : state) {
+        auto port = std::make_unique<CKemPortCom>();
+        port->m_pfnOnReceived = &Sink::Consume;
+        port->m_pUser = &sink;
+        port->SetPortName(path.c_str());
+        if (port->Open() != 1) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // reader now waits
+        auto start = Clock::now();
+        port->Close();
+        const double close_ms =
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+
+        if (port->Open() != 1) {
+            state.SkipWithError("reopen failed");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        start = Clock::now();
+        port.reset();
+        const double destroy_ms =
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+
+        worst_close = std::max(worst_close, close_ms);
+        worst_destroy = std::max(worst_destroy, destroy_ms);
+        total += close_ms + destroy_ms;
+        state.SetIterationTime((close_ms + destroy_ms) / 1000.0);
+    }
+    state.counters["worst_close_ms"] = worst_close;
+    state.counters["worst_destroy_ms"] = worst_destroy;
+    state.counters["mean_ms"] = total / (2.0 * static_cast<double>(state.iterations()));
+}
+BENCHMARK(BM_SerialCloseLatency)->Iterations(200)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
