@@ -24,6 +24,21 @@ int Remaining(int timeout_ms, Clock::time_point start) {
     return spent >= timeout_ms ? 0 : static_cast<int>(timeout_ms - spent);
 }
 
+// poll() for what is left of `timeout_ms` since `start`, restarted after a signal; the one
+// place where a forced termination can end a waiting thread.
+int PollAtTerminationPoint(pollfd* fds, int count, int timeout_ms, Clock::time_point start) {
+    for (;;) {
+        int result;
+        {
+            TerminationPoint point;
+            result = poll(fds, count, Remaining(timeout_ms, start));
+        }
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+    }
+}
+
 // Takes the signal of an event whose descriptor polled readable. An auto-reset event is
 // consumed; another waiter may have consumed it first, then this is false.
 bool Take(Event& event) {
@@ -77,15 +92,8 @@ uint32_t WaitAny(Event* const* events, int count, int timeout_ms) {
     }
     const auto start = Clock::now();
     for (;;) {
-        int result;
-        {
-            TerminationPoint point;
-            result = poll(fds, count, Remaining(timeout_ms, start));
-        }
+        const int result = PollAtTerminationPoint(fds, count, timeout_ms, start);
         if (result < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return kWaitFailed;
         }
         if (result == 0) {
@@ -118,15 +126,8 @@ DescriptorWait WaitDescriptor(int fd, unsigned wanted, Event* stop, int timeout_
     }
     const auto start = Clock::now();
     for (;;) {
-        int result;
-        {
-            TerminationPoint point;
-            result = poll(fds, count, Remaining(timeout_ms, start));
-        }
+        const int result = PollAtTerminationPoint(fds, count, timeout_ms, start);
         if (result < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             outcome.failed = true;
             outcome.error = errno;
             return outcome;
