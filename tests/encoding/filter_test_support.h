@@ -1,0 +1,98 @@
+// Helpers for the filter tests: byte strings, UTF-16 little-endian bytes, and feeding a filter
+// in pieces.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "encoding/filter_base.h"
+
+namespace kem::encoding::test {
+
+// The bytes of `units` as UTF-16 little-endian.
+inline std::string Le(std::u16string_view units) {
+    std::string bytes;
+    for (char16_t c : units) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
+// The bytes of `units` as UTF-16 big-endian.
+inline std::string Be(std::u16string_view units) {
+    std::string bytes;
+    for (char16_t c : units) {
+        bytes.push_back(static_cast<char>(c >> 8));
+        bytes.push_back(static_cast<char>(c & 0xFF));
+    }
+    return bytes;
+}
+
+// UTF-16 little-endian bytes back to units; an odd trailing byte is ignored.
+inline std::u16string Units(std::string_view bytes) {
+    std::u16string units;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        units.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                              static_cast<uint8_t>(bytes[i + 1]) << 8));
+    }
+    return units;
+}
+
+// Feeds `bytes` through Input.
+inline FilterStatus Feed(CKemFilterBaseClass& filter, std::string_view bytes) {
+    return filter.Input(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+// Takes everything the filter's output buffer holds.
+inline std::string Drain(CKemFilterBaseClass& filter) {
+    FilterBuffer* buffer = filter.GetOutputBuffer();
+    kem::platform::CriticalSectionLock hold(buffer->lock());
+    std::string bytes(buffer->size(), '\0');
+    buffer->Consume(bytes.size(), bytes.data());
+    return bytes;
+}
+
+// What the filter's input buffer still holds, without taking it.
+inline std::string Pending(CKemFilterBaseClass& filter) {
+    FilterBuffer* buffer = filter.GetInputBuffer();
+    if (buffer == nullptr) {
+        return {};
+    }
+    kem::platform::CriticalSectionLock hold(buffer->lock());
+    return std::string(reinterpret_cast<const char*>(buffer->data()), buffer->size());
+}
+
+// Feeds `bytes` split at the given offsets, draining after every piece, and returns all output.
+inline std::string FeedInPieces(CKemFilterBaseClass& filter, std::string_view bytes,
+                                const std::vector<size_t>& cuts) {
+    std::string out;
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        Feed(filter, bytes.substr(from, cut - from));
+        out += Drain(filter);
+        from = cut;
+    }
+    Feed(filter, bytes.substr(from));
+    out += Drain(filter);
+    return out;
+}
+
+// A readable form of bytes for failure messages: "41 C3 A9".
+inline std::string Hex(std::string_view bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        if (!text.empty()) {
+            text.push_back(' ');
+        }
+        text.push_back(kDigits[b >> 4]);
+        text.push_back(kDigits[b & 0xF]);
+    }
+    return text;
+}
+
+}  // namespace kem::encoding::test
