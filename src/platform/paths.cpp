@@ -119,6 +119,22 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
     return out + Slashes(name);
 }
 
+std::string AbsolutePath(std::string_view path) {
+    if (path.empty()) {
+        return {};
+    }
+    const std::string slashed = Slashes(path);
+    if (slashed[0] == '/') {
+        return Normalise(slashed);
+    }
+    std::string folder(4096, '\0');
+    if (getcwd(folder.data(), folder.size()) == nullptr) {
+        return Normalise(slashed);
+    }
+    folder.resize(folder.find('\0'));
+    return Normalise(JoinPath(folder, slashed));
+}
+
 std::string ResolveBesideExecutable(std::string_view path) {
     const std::string expanded = Slashes(ExpandEnvironment(path));
     if (!expanded.empty() && expanded[0] == '/') {

@@ -18,6 +18,10 @@ std::string ExpandEnvironment(std::string_view text);
 // Backslashes become '/'.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// `path` made absolute against the current folder ("." and ".." resolved textually,
+// backslashes taken as separators); an absolute path is only normalised. Empty stays empty.
+std::string AbsolutePath(std::string_view path);
+
 // Environment variables expanded; a relative result joined to the executable's folder;
 // "." and ".." components resolved textually; no trailing separator.
 std::string ResolveBesideExecutable(std::string_view path);

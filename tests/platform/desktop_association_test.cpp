@@ -1,0 +1,99 @@
+#include "platform/desktop_association.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace kem::platform;
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+class DesktopAssociationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kem-assoc-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("XDG_DATA_HOME");
+        unsetenv("XDG_CONFIG_HOME");
+        std::filesystem::remove_all(root_);
+    }
+    std::filesystem::path root_;
+};
+
+}  // namespace
+
+TEST(DesktopAssociationText, ExecArgumentsAreQuotedAndEscapedTwice) {
+    EXPECT_EQ(QuoteExecArgument("/opt/kem/kempemvilo"), "\"/opt/kem/kempemvilo\"");
+    EXPECT_EQ(QuoteExecArgument("/a b/k"), "\"/a b/k\"");
+    // `$` and a quote get one backslash by the Exec rules, which the string rules double.
+    EXPECT_EQ(QuoteExecArgument("/x$y\"z"), "\"/x\\\\$y\\\\\"z\"");
+    EXPECT_EQ(QuoteExecArgument("/back\\slash"), "\"/back\\\\\\\\slash\"");
+}
+
+TEST(DesktopAssociationText, MimeappsKeepsOtherLinesAndSetsOneDefault) {
+    const std::string line = "application/x-kempemvilo-config=kempemvilo.desktop\n";
+    const struct {
+        const char* name;
+        const char* in;
+        std::string out;
+    } rows[] = {
+        {"empty", "", "[Default Applications]\n" + line},
+        {"other section only", "[Added Associations]\ntext/plain=a.desktop\n",
+         "[Added Associations]\ntext/plain=a.desktop\n\n[Default Applications]\n" + line},
+        {"replaces an old default",
+         "[Default "
+         "Applications]\napplication/x-kempemvilo-config=old.desktop\ntext/x-c=c.desktop\n",
+         "[Default Applications]\n" + line + "text/x-c=c.desktop\n"},
+        {"adds at the end of its section",
+         "[Default Applications]\ntext/x-c=c.desktop\n[Added Associations]\nx/y=z.desktop\n",
+         "[Default Applications]\ntext/x-c=c.desktop\n" + line +
+             "[Added Associations]\nx/y=z.desktop\n"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(WithDefaultApplication(row.in), row.out) << row.name;
+    }
+    // Registering twice changes nothing more.
+    EXPECT_EQ(WithDefaultApplication(WithDefaultApplication("")), WithDefaultApplication(""));
+}
+
+TEST_F(DesktopAssociationTest, WritesTheMimeTypeTheEntryAndTheDefault) {
+    std::filesystem::create_directories(root_ / "config");
+    std::ofstream(root_ / "config/mimeapps.list") << "[Added Associations]\nx/y=z.desktop\n";
+
+    const OsError error = RegisterConfigAssociation("/opt/kem/kempemvilo", "Quorbel <Config>");
+    ASSERT_FALSE(error.failed()) << error.text;
+
+    const std::string mime = Slurp(root_ / "data/mime/packages/kempemvilo-pvto.xml");
+    EXPECT_NE(mime.find("<glob pattern=\"*.pvto\"/>"), std::string::npos);
+    EXPECT_NE(mime.find("<comment>Quorbel &lt;Config&gt;</comment>"), std::string::npos);
+    const std::string entry = Slurp(root_ / "data/applications/kempemvilo.desktop");
+    EXPECT_NE(entry.find("Exec=\"/opt/kem/kempemvilo\" %f\n"), std::string::npos);
+    EXPECT_NE(entry.find("MimeType=application/x-kempemvilo-config;\n"), std::string::npos);
+    const std::string mimeapps = Slurp(root_ / "config/mimeapps.list");
+    EXPECT_EQ(mimeapps.rfind("[Added Associations]\nx/y=z.desktop\n", 0), 0u) << mimeapps;
+    EXPECT_NE(mimeapps.find("application/x-kempemvilo-config=kempemvilo.desktop"),
+              std::string::npos);
+}
+
+TEST_F(DesktopAssociationTest, AFolderThatCannotBeMadeIsReported) {
+    // A regular file where the data folder should be: nothing can be created below it.
+    std::ofstream(root_ / "data") << "not a folder";
+    const OsError error = RegisterConfigAssociation("/opt/kem/kempemvilo", "c");
+    EXPECT_TRUE(error.failed());
+}

@@ -1,0 +1,42 @@
+// A UserDialogs that answers from a script and records what it was asked.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "terminal/user_dialogs.h"
+
+class ScriptedDialogs : public UserDialogs {
+public:
+    struct Shown {
+        std::u16string text;
+        std::u16string caption;
+        DialogButtons buttons;
+        DialogIcon icon;
+    };
+
+    DialogAnswer MessageBox(const std::u16string& text, const std::u16string& caption,
+                            DialogButtons buttons, DialogIcon icon) override {
+        shown.push_back({text, caption, buttons, icon});
+        if (answers.empty()) {
+            ADD_FAILURE() << "a message box nobody expected";
+            return DialogAnswer::kCancel;
+        }
+        const DialogAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    std::optional<std::u16string> AskSavePath(const SaveFileRequest& request) override {
+        save_requests.push_back(request);
+        return save_path;
+    }
+
+    std::deque<DialogAnswer> answers;
+    std::vector<Shown> shown;
+    std::optional<std::u16string> save_path;
+    std::vector<SaveFileRequest> save_requests;
+};
