@@ -1,0 +1,397 @@
+#include "terminal/send_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// Bytes as hexadecimal pairs, so a failing row prints readably.
+std::string Hex(std::string_view bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += kDigits[value >> 4];
+        text += kDigits[value & 15];
+    }
+    return text;
+}
+
+std::string Escapes(std::string_view source) {
+    std::string out(source.size() + 5, '\0');
+    const int32_t count = ParseEscapes(
+        reinterpret_cast<const uint8_t*>(source.data()), static_cast<int32_t>(source.size()),
+        reinterpret_cast<uint8_t*>(out.data()), static_cast<int32_t>(out.size()));
+    out.resize(static_cast<size_t>(count));
+    return out;
+}
+
+struct BytesRow {
+    const char* name;
+    std::string input;
+    std::string expected;
+};
+
+TEST(ParseEscapesTest, DecodesHexEscapesAndDoubledBackslashes) {
+    using namespace std::string_literals;
+    const BytesRow rows[] = {
+        {"two digits", "\\x41", "A"},
+        {"upper X", "\\X41", "A"},
+        {"lower hex", "\\xff\\xAb", "\xFF\xAB"s},
+        {"third digit is text", "\\x4142", "A42"},
+        {"digit then non-digit", "\\x4G", "\x04G"s},
+        {"lone \\x at the end", "ab\\x", "ab\\x"},
+        {"one digit at the end", "\\x0", "\0"s},
+        {"one digit then end", "\\x4", "\x04"s},
+        {"non-digit after x", "\\xG", "\\xG"},
+        {"non-digit after x then more", "\\xGH", "\\xGH"},
+        {"two bytes in a row", "\\xD1\\xDD", "\xD1\xDD"s},
+        {"doubled backslash", "\\\\x41", "\\x41"},
+        {"tripled backslash", "\\\\\\x41", "\\A"},
+        {"lone backslash at the end", "a\\", "a\\"},
+        {"backslash then other", "\\n", "\\n"},
+        {"backslash cuts an escape short", "\\x\\x41", "\\xA"},
+        {"backslash after one digit", "\\x4\\x41", "\x04"s + "A"},
+        {"escape at the very start", "\\x30abc", "0abc"},
+        {"no escapes", "Demo input", "Demo input"},
+        {"zero bytes kept", "a\0b"s, "a\0b"s},
+        {"empty", "", ""},
+        {"backslash x digit backslash", "\\x4\\", "\x04\\"s},
+        {"four backslashes", "\\\\\\\\", "\\\\"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Hex(Escapes(row.input)), Hex(row.expected)) << row.name;
+    }
+}
+
+TEST(ParseEscapesTest, NegativeLengthReadsToTheFirstZeroByte) {
+    const char source[] = "\\x41B\0\\x42";
+    uint8_t out[16];
+    EXPECT_EQ(ParseEscapes(reinterpret_cast<const uint8_t*>(source), -1, out, sizeof out), 2);
+    EXPECT_EQ(out[0], 'A');
+    EXPECT_EQ(out[1], 'B');
+    EXPECT_EQ(out[2], 0);  // zero-filled after
+}
+
+TEST(ParseEscapesTest, StopsWhenTheDestinationIsFull) {
+    const std::string source = "abc\\x41def";
+    uint8_t out[5] = {9, 9, 9, 9, 9};
+    EXPECT_EQ(ParseEscapes(reinterpret_cast<const uint8_t*>(source.data()),
+                           static_cast<int32_t>(source.size()), out, 4),
+              4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "abcA");
+    EXPECT_EQ(out[4], 9);  // beyond the capacity: untouched
+    // An unchanged collection longer than the room left is cut to the room.
+    const std::string kept = "ab\\xG";
+    uint8_t small[3];
+    EXPECT_EQ(ParseEscapes(reinterpret_cast<const uint8_t*>(kept.data()), 5, small, 3), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(small), 3), "ab\\");
+}
+
+TEST(ParseEscapesTest, RefusesNoDestination) {
+    const uint8_t source[] = {'a'};
+    uint8_t out[1] = {7};
+    EXPECT_EQ(ParseEscapes(source, 1, nullptr, 4), 0);
+    EXPECT_EQ(ParseEscapes(source, 1, out, 0), 0);
+    EXPECT_EQ(out[0], 7);
+    EXPECT_EQ(ParseEscapes(nullptr, 1, out, 1), 0);
+    EXPECT_EQ(out[0], 0);
+}
+
+TEST(DecodeEscapeTest, TableOfCollections) {
+    const struct {
+        const char* name;
+        std::string collected;
+        std::string expected;
+    } rows[] = {
+        {"one byte", "\\", "\\"},
+        {"two bytes", "\\x", "\\x"},
+        {"three with digit", "\\x9", "\x09"},
+        {"three with lower digit", "\\xb", "\x0B"},
+        {"three with non-digit", "\\xg", "\\xg"},
+        {"four with two digits", "\\x7e", "\x7E"},
+        {"four with digit and non-digit", "\\xAz", "\x0Az"},
+        {"four starting with a non-digit", "\\xz1", "\\xz1"},
+        {"no backslash", "ax41", "ax41"},
+        {"not x", "\\y41", "\\y41"},
+    };
+    for (const auto& row : rows) {
+        uint8_t buffer[4] = {};
+        std::copy(row.collected.begin(), row.collected.end(), buffer);
+        const int32_t count = DecodeEscape(buffer, static_cast<int32_t>(row.collected.size()));
+        EXPECT_EQ(Hex(std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(count))),
+                  Hex(row.expected))
+            << row.name;
+    }
+}
+
+TEST(DecodeEscapeTest, EveryHexDigitPairGivesItsByte) {
+    const char digits[] = "0123456789abcdefABCDEF";
+    for (const char high : std::string_view(digits)) {
+        for (const char low : std::string_view(digits)) {
+            uint8_t buffer[4] = {'\\', 'x', static_cast<uint8_t>(high), static_cast<uint8_t>(low)};
+            ASSERT_EQ(DecodeEscape(buffer, 4), 1);
+            const std::string pair{high, low};
+            EXPECT_EQ(buffer[0], std::stoi(pair, nullptr, 16)) << pair;
+        }
+    }
+}
+
+TEST(ReplaceCtrlCharNamesTest, BracketedNamesBecomeTheirBytes) {
+    using namespace std::string_literals;
+    const BytesRow rows[] = {
+        {"cr lf", "[CR][LF]", "\r\n"},
+        {"letter case", "[cr][Cr][lF]", "\r\r\n"},
+        {"nul", "[NUL]", "\0"s},
+        {"sp and del", "[SP][del]", " \x7F"},
+        {"unknown name", "[ABC]", "[ABC]"},
+        {"name too short", "[A]", "[A]"},
+        {"empty brackets", "[]", "[]"},
+        {"double open", "[[CR]", "[\r"},
+        {"lone open", "a[b", "a[b"},
+        {"lone close", "a]b", "a]b"},
+        {"close before open", "]CR[", "]CR["},
+        {"name inside text", "AT[CR]OK", "AT\rOK"},
+        {"parts of a name stay", "[[ES][SC]]", "[[ES][SC]]"},
+        {"name after a failed open", "[E[CR]SC]", "[E\rSC]"},
+        {"name with blanks", "[ CR ]", "[ CR ]"},
+        {"key column is no name", "[^M]", "[^M]"},
+        {"open pairs with first close", "[C[CR]R]", "[C\rR]"},
+        {"nested name", "[[CR]]", "[\r]"},
+        {"many opens", "[[[[LF]", "[[[\n"},
+        {"long unknown", "[NOT A NAME AT ALL]", "[NOT A NAME AT ALL]"},
+        {"chinese is no name", "[中文]", "[中文]"},
+        {"empty", "", ""},
+    };
+    for (const auto& row : rows) {
+        // The Chinese row is in UTF-8 in the source; the parser works on ANSI bytes.
+        const std::string input = kem::platform::WideToAnsi(kem::platform::Utf8ToWide(row.input));
+        const std::string expected =
+            row.input.find('\0') != std::string::npos ||
+                    row.expected.find('\0') != std::string::npos
+                ? row.expected
+                : kem::platform::WideToAnsi(kem::platform::Utf8ToWide(row.expected));
+        EXPECT_EQ(Hex(ReplaceCtrlCharNames(input)), Hex(expected)) << row.name;
+    }
+}
+
+TEST(ReplaceCtrlCharNamesTest, EveryNameOfTheTableIsFound) {
+    const char* names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",
+                           "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1",
+                           "DC2", "DC3", "DC4", "NAK", "SYN", "ETB", "CAN", "EM",  "SUB",
+                           "ESC", "FS",  "GS",  "RS",  "US",  "SP",  "DEL"};
+    int code = 0;
+    for (const char* name : names) {
+        const std::string text = std::string("[") + name + "]";
+        const std::string out = ReplaceCtrlCharNames(text);
+        ASSERT_EQ(out.size(), 1u) << name;
+        EXPECT_EQ(static_cast<unsigned char>(out[0]), code == 33 ? 0x7F : code) << name;
+        ++code;
+    }
+}
+
+TEST(ReplaceCtrlCharNamesTest, TrailByteOfADoubleByteCharacterCountsAsABracket) {
+    // 0x81 0x5B is one GBK character whose second byte is '['.
+    const std::string lead_and_open = "\x81\x5B";
+    ASSERT_EQ(kem::platform::AnsiToWide(lead_and_open).size(), 1u);
+    EXPECT_EQ(Hex(ReplaceCtrlCharNames(lead_and_open + "CR]")), "81 0D");
+}
+
+TEST(ReplaceCtrlCharNamesTest, OtherDelimiters) {
+    EXPECT_EQ(ReplaceCtrlCharNames("<CR>[LF]", '<', '>'), "\r[LF]");
+}
+
+TEST(ReplaceCtrlCharNamesTest, ManyOpensWithoutCloseAreLeftAlone) {
+    const std::string opens(100000, '[');
+    EXPECT_EQ(ReplaceCtrlCharNames(opens), opens);
+    // And with a single close far behind: still one name at the end.
+    EXPECT_EQ(ReplaceCtrlCharNames(opens + "CR]"), std::string(99999, '[') + "\r");
+}
+
+struct SendRow {
+    const char* name;
+    std::u16string text;
+    SendOptions options;
+    std::string expected;
+};
+
+SendOptions Opts(bool names, bool hex, bool enter, bool crlf) {
+    SendOptions options;
+    options.parse_char_name = names;
+    options.parse_hex = hex;
+    options.auto_send_enter = enter;
+    options.send_0d0a = crlf;
+    return options;
+}
+
+TEST(ParseSendTextTest, TheWholeChain) {
+    using namespace std::string_literals;
+    const SendRow rows[] = {
+        {"demo with escapes, no extra line end", u"Demo input\\x0D\\x0A",
+         Opts(false, true, true, true), "Demo input\r\n"},
+        {"AB with CR LF", u"AB", Opts(false, false, true, true), "AB\r\n"},
+        {"AB with CR", u"AB", Opts(false, false, true, false), "AB\r"},
+        {"AB without line end", u"AB", Opts(false, false, false, true), "AB"},
+        {"ends in CR already", u"AB[CR]", Opts(true, false, true, true), "AB\r"},
+        {"ends in LF already", u"AB\n", Opts(false, false, true, true), "AB\n"},
+        {"names off", u"[CR]", Opts(false, true, false, false), "[CR]"},
+        {"hex off", u"\\x41", Opts(true, false, false, false), "\\x41"},
+        {"nul name", u"[NUL]", Opts(true, false, false, false), "\0"s},
+        {"escape digit at the end", u"\\x4", Opts(false, true, false, false), "\x04"s},
+        {"escape non-digit", u"\\xG", Opts(false, true, false, false), "\\xG"},
+        {"name and escape agree", u"[CR]\\x0D", Opts(true, true, false, false), "\r\r"},
+        {"escape never makes a name", u"\\x5BCR]", Opts(true, true, false, false), "[CR]"},
+        {"name never makes an escape", u"\\[SP]41", Opts(true, true, false, false), "\\ 41"},
+        {"escaped zero is sent", u"a\\x00b", Opts(false, true, false, false), "a\0b"s},
+        {"chinese in GBK", u"中文", Opts(true, true, false, false), "\xD6\xD0\xCE\xC4"},
+        {"unmappable becomes ?", u"\u0E01", Opts(false, false, false, false), "?"},
+        {"zero character ends the text", u"ab\0cd"s, Opts(false, false, false, false), "ab"},
+        {"zero at the start still gets a line end", u"\0x"s, Opts(false, false, true, false), "\r"},
+        {"empty", u"", Opts(true, true, true, true), ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Hex(ParseSendText(row.text, row.options)), Hex(row.expected)) << row.name;
+    }
+}
+
+TEST(AppendLineEndTest, OnlyWhenAskedAndNotAlreadyEnded) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool enter, crlf;
+        std::string expected;
+    } rows[] = {
+        {"off", "a", false, true, "a"},
+        {"cr", "a", true, false, "a\r"},
+        {"crlf", "a", true, true, "a\r\n"},
+        {"ends in cr", "a\r", true, true, "a\r"},
+        {"ends in lf", "a\n", true, false, "a\n"},
+        {"cr inside", "\ra", true, false, "\ra\r"},
+        {"empty", "", true, true, "\r\n"},
+    };
+    for (const auto& row : rows) {
+        std::string bytes = row.bytes;
+        AppendLineEnd(bytes, row.enter, row.crlf);
+        EXPECT_EQ(Hex(bytes), Hex(row.expected)) << row.name;
+    }
+}
+
+TEST(SelectSendTextTest, SelectionOrWholeText) {
+    const std::u16string input = u"hello world";
+    const struct {
+        const char* name;
+        int64_t start, end;
+        const char16_t* expected;
+    } rows[] = {
+        {"no selection", 3, 3, u"hello world"}, {"selection", 6, 11, u"world"},
+        {"reversed", 5, 0, u"hello"},           {"past the end clamped", 6, 99, u"world"},
+        {"negative clamped", -4, 2, u"he"},     {"both past the end", 50, 60, u"hello world"},
+        {"all", 0, 11, u"hello world"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(SelectSendText(input, row.start, row.end), row.expected) << row.name;
+    }
+    EXPECT_EQ(SelectSendText(u"", 0, 0), u"");
+}
+
+TEST(TypedCharBytesTest, CharacterGoesThroughTheCodePage) {
+    using namespace std::string_literals;
+    const struct {
+        const char* name;
+        std::u16string typed;
+        bool crlf;
+        std::string expected;
+    } rows[] = {
+        {"letter", u"a", false, "a"},
+        {"chinese is two bytes, not its low byte", u"中", false, "\xD6\xD0"},
+        {"cr", u"\r", false, "\r"},
+        {"cr with crlf", u"\r", true, "\r\n"},
+        {"lf stays lf", u"\n", true, "\n"},
+        {"control code", u"\x03", false, "\x03"},
+        {"zero character", u"\0"s, false, "\0"s},
+        {"unmappable", u"\u0E01", false, "?"},
+        {"latin letter U+0141 not 0x41", u"\u0141", false, "?"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Hex(TypedCharBytes(row.typed, row.crlf)), Hex(row.expected)) << row.name;
+    }
+    EXPECT_EQ(kDeleteKeyByte, 0x7F);
+}
+
+TEST(TypedCharBytesTest, CharacterBeyondTheBmpIsNeverCutToItsLowByte) {
+    const std::string bytes = TypedCharBytes(u"\U0001F600", false);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.find_first_not_of('?'), std::string::npos) << Hex(bytes);
+}
+
+class SendFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("send_parser_test_" +
+                   std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::u16string Write(const std::string& name, const std::string& bytes) {
+        const std::string path = (folder_ / name).string();
+        EXPECT_FALSE(kem::platform::ReplaceFile(path, bytes).failed());
+        return kem::platform::Utf8ToWide(path);
+    }
+
+    std::vector<size_t> BlockSizes(std::u16string_view path) {
+        const kem::platform::FileContent content = ReadSendFile(path);
+        EXPECT_EQ(content.status, kem::platform::FileStatus::kOk);
+        std::vector<size_t> sizes;
+        std::string joined;
+        for (const std::string_view block : SplitSendBlocks(content.bytes)) {
+            sizes.push_back(block.size());
+            joined += block;
+        }
+        EXPECT_EQ(joined, content.bytes);  // nothing lost, nothing reordered
+        return sizes;
+    }
+
+    std::filesystem::path folder_;
+};
+
+TEST_F(SendFileTest, FileIsSentInBlocksOf256Bytes) {
+    std::string bytes(600, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7);
+    }
+    EXPECT_EQ(BlockSizes(Write("600.bin", bytes)), (std::vector<size_t>{256, 256, 88}));
+    EXPECT_EQ(BlockSizes(Write("512.bin", bytes.substr(0, 512))), (std::vector<size_t>{256, 256}));
+    EXPECT_EQ(BlockSizes(Write("1.bin", "x")), (std::vector<size_t>{1}));
+    EXPECT_EQ(BlockSizes(Write("empty.bin", "")), (std::vector<size_t>{}));
+    EXPECT_EQ(BlockSizes(Write("中文名.bin", bytes.substr(0, 257))), (std::vector<size_t>{256, 1}));
+}
+
+TEST_F(SendFileTest, MissingFileOrFolderIsReported) {
+    const kem::platform::FileContent missing =
+        ReadSendFile(kem::platform::Utf8ToWide((folder_ / "none.bin").string()));
+    EXPECT_EQ(missing.status, kem::platform::FileStatus::kMissing);
+    EXPECT_TRUE(missing.error.failed());
+    const kem::platform::FileContent folder =
+        ReadSendFile(kem::platform::Utf8ToWide(folder_.string()));
+    EXPECT_NE(folder.status, kem::platform::FileStatus::kOk);
+}
+
+TEST(SendFileTextTest, MessageAndDialogName) {
+    EXPECT_EQ(CannotOpenFileText(u"/tmp/x.bin"), u"无法打开文件:/tmp/x.bin");
+    EXPECT_EQ(SendFileDialogName(u""), u"*.*");
+    EXPECT_EQ(SendFileDialogName(u"/tmp/x.bin"), u"/tmp/x.bin");
+}
+
+}  // namespace
