@@ -10,16 +10,7 @@
 #include <utility>
 
 namespace kem::platform {
-namespace {
-
-FileError Fail(FileStep step, OsError os = {}) {
-    FileError error;
-    error.step = step;
-    error.os = std::move(os);
-    return error;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 AppendFile::~AppendFile() {
     Close();
@@ -30,22 +21,22 @@ FileError AppendFile::Open(std::string_view path) {
     const std::string name(path);
     const int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
-        return Fail(FileStep::kOpen, LastOsError());
+        return FailedAt(FileStep::kOpen, LastOsError());
     }
     struct stat info {};
     if (fstat(fd, &info) != 0) {
-        FileError error = Fail(FileStep::kOpen, LastOsError());
+        FileError error = FailedAt(FileStep::kOpen, LastOsError());
         close(fd);
         return error;
     }
     if (S_ISDIR(info.st_mode)) {
         close(fd);
-        return Fail(FileStep::kNotRegular, MakeOsError(EISDIR));
+        return FailedAt(FileStep::kNotRegular, MakeOsError(EISDIR));
     }
     // Only regular files are locked: a device such as a terminal or /dev/full has no content
     // for two writers to interleave in, and locking it would shut out unrelated programs.
     if (S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        FileError error = Fail(FileStep::kOpen, LastOsError());
+        FileError error = FailedAt(FileStep::kOpen, LastOsError());
         close(fd);
         return error;
     }
@@ -56,7 +47,7 @@ FileError AppendFile::Open(std::string_view path) {
 
 FileError AppendFile::Append(const std::string_view* parts, size_t count) {
     if (fd_ < 0) {
-        return Fail(FileStep::kWrite, MakeOsError(EBADF));
+        return FailedAt(FileStep::kWrite, MakeOsError(EBADF));
     }
     // Pieces are written together; a short write resumes inside the piece it stopped in.
     constexpr size_t kMaxPieces = 16;
@@ -82,11 +73,11 @@ FileError AppendFile::Append(const std::string_view* parts, size_t count) {
             if (errno == EINTR) {
                 continue;
             }
-            return Fail(FileStep::kWrite, LastOsError());
+            return FailedAt(FileStep::kWrite, LastOsError());
         }
         if (written == 0) {
             // Nothing taken and no error named: treat as a full device rather than spin.
-            return Fail(FileStep::kWrite, MakeOsError(ENOSPC));
+            return FailedAt(FileStep::kWrite, MakeOsError(ENOSPC));
         }
         size_t left = static_cast<size_t>(written);
         while (first < count && left >= parts[first].size() - offset) {
@@ -107,7 +98,7 @@ FileError AppendFile::Close() {
     path_.clear();
     flock(fd, LOCK_UN);
     if (close(fd) != 0 && errno != EINTR) {
-        return Fail(FileStep::kClose, LastOsError());
+        return FailedAt(FileStep::kClose, LastOsError());
     }
     return {};
 }

@@ -13,13 +13,6 @@
 namespace kem::platform {
 namespace {
 
-FileError Fail(FileStep step, OsError os = {}) {
-    FileError error;
-    error.step = step;
-    error.os = std::move(os);
-    return error;
-}
-
 FileStatus StatusOfOpenFailure(int code) {
     return code == ENOENT || code == ENOTDIR ? FileStatus::kMissing : FileStatus::kUnreadable;
 }
@@ -31,19 +24,19 @@ int OpenRegularForReading(const std::string& path, FileContent& out, uint64_t& s
     if (fd < 0) {
         OsError os = LastOsError();
         out.status = StatusOfOpenFailure(os.code);
-        out.error = Fail(FileStep::kOpen, std::move(os));
+        out.error = FailedAt(FileStep::kOpen, std::move(os));
         return -1;
     }
     struct stat info {};
     if (fstat(fd, &info) != 0) {
         out.status = FileStatus::kUnreadable;
-        out.error = Fail(FileStep::kOpen, LastOsError());
+        out.error = FailedAt(FileStep::kOpen, LastOsError());
         close(fd);
         return -1;
     }
     if (!S_ISREG(info.st_mode)) {
         out.status = FileStatus::kUnreadable;
-        out.error = Fail(FileStep::kNotRegular);
+        out.error = FailedAt(FileStep::kNotRegular);
         close(fd);
         return -1;
     }
@@ -55,7 +48,7 @@ int OpenRegularForReading(const std::string& path, FileContent& out, uint64_t& s
 void ReadAllFrom(int fd, uint64_t size, size_t limit, FileContent& out) {
     if (size > limit) {
         out.status = FileStatus::kUnreadable;
-        out.error = Fail(FileStep::kTooLarge);
+        out.error = FailedAt(FileStep::kTooLarge);
         return;
     }
     std::string bytes;
@@ -69,7 +62,7 @@ void ReadAllFrom(int fd, uint64_t size, size_t limit, FileContent& out) {
                 const ssize_t more = pread(fd, &probe, 1, static_cast<off_t>(got));
                 if (more > 0) {
                     out.status = FileStatus::kUnreadable;
-                    out.error = Fail(FileStep::kTooLarge);
+                    out.error = FailedAt(FileStep::kTooLarge);
                     return;
                 }
                 break;
@@ -83,7 +76,7 @@ void ReadAllFrom(int fd, uint64_t size, size_t limit, FileContent& out) {
                 continue;
             }
             out.status = FileStatus::kUnreadable;
-            out.error = Fail(FileStep::kRead, LastOsError());
+            out.error = FailedAt(FileStep::kRead, LastOsError());
             return;
         }
         if (n == 0) {
@@ -93,7 +86,7 @@ void ReadAllFrom(int fd, uint64_t size, size_t limit, FileContent& out) {
     }
     if (got < size) {
         out.status = FileStatus::kUnreadable;
-        out.error = Fail(FileStep::kShortRead);
+        out.error = FailedAt(FileStep::kShortRead);
         return;
     }
     bytes.resize(got);
@@ -153,7 +146,7 @@ FileError ReplaceFile(std::string_view path, std::string_view bytes) {
         }
     }
     if (fd < 0) {
-        return Fail(FileStep::kCreate, LastOsError());
+        return FailedAt(FileStep::kCreate, LastOsError());
     }
     if (had_old && S_ISREG(old.st_mode)) {
         // Best effort: a file that cannot take the old permissions keeps the default ones,
@@ -162,16 +155,16 @@ FileError ReplaceFile(std::string_view path, std::string_view bytes) {
     }
     FileError failure;
     if (!WriteAll(fd, bytes)) {
-        failure = Fail(FileStep::kWrite, LastOsError());
+        failure = FailedAt(FileStep::kWrite, LastOsError());
     } else if (fsync(fd) != 0) {
-        failure = Fail(FileStep::kSync, LastOsError());
+        failure = FailedAt(FileStep::kSync, LastOsError());
     }
     // close can report a delayed write error (network file systems); it counts too.
     if (close(fd) != 0 && !failure.failed()) {
-        failure = Fail(FileStep::kClose, LastOsError());
+        failure = FailedAt(FileStep::kClose, LastOsError());
     }
     if (!failure.failed() && rename(temporary.c_str(), target.c_str()) != 0) {
-        failure = Fail(FileStep::kRename, LastOsError());
+        failure = FailedAt(FileStep::kRename, LastOsError());
     }
     if (failure.failed()) {
         unlink(temporary.c_str());
@@ -181,11 +174,11 @@ FileError ReplaceFile(std::string_view path, std::string_view bytes) {
     const std::string folder = FolderOf(target);
     const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
-        return Fail(FileStep::kSyncFolder, LastOsError());
+        return FailedAt(FileStep::kSyncFolder, LastOsError());
     }
     if (fsync(dir) != 0 && errno != EINVAL) {
         // EINVAL: the file system cannot flush folders; there is nothing more to do.
-        failure = Fail(FileStep::kSyncFolder, LastOsError());
+        failure = FailedAt(FileStep::kSyncFolder, LastOsError());
     }
     close(dir);
     return failure;
@@ -193,7 +186,7 @@ FileError ReplaceFile(std::string_view path, std::string_view bytes) {
 
 FileError DeleteFile(std::string_view path) {
     if (unlink(std::string(path).c_str()) != 0) {
-        return Fail(FileStep::kDelete, LastOsError());
+        return FailedAt(FileStep::kDelete, LastOsError());
     }
     return {};
 }
@@ -231,7 +224,7 @@ FolderResult CreateFolderTree(std::string_view path) {
     for (size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1)) {
         const std::string part = folder.substr(0, at);
         if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            out.error = Fail(FileStep::kCreateFolder, LastOsError());
+            out.error = FailedAt(FileStep::kCreateFolder, LastOsError());
             return out;
         }
     }
@@ -244,7 +237,7 @@ FolderResult CreateFolderTree(std::string_view path) {
     if (os.code == EEXIST && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         return out;
     }
-    out.error = Fail(FileStep::kCreateFolder, std::move(os));
+    out.error = FailedAt(FileStep::kCreateFolder, std::move(os));
     return out;
 }
 
@@ -273,7 +266,7 @@ FileContent HeldFile::OpenAndRead(std::string_view path, size_t limit) {
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         out.status = FileStatus::kUnreadable;
-        out.error = Fail(FileStep::kOpen, LastOsError());
+        out.error = FailedAt(FileStep::kOpen, LastOsError());
         close(fd);
         return out;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/os_error.h"
 
@@ -44,6 +45,14 @@ struct FileError {
 
     bool failed() const { return step != FileStep::kNone; }
 };
+
+// The failure of `step` with the OS error taken there (none for steps the OS did not fail).
+inline FileError FailedAt(FileStep step, OsError os = {}) {
+    FileError error;
+    error.step = step;
+    error.os = std::move(os);
+    return error;
+}
 
 // A file's content, or why there is none.
 struct FileContent {

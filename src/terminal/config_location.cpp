@@ -42,3 +42,12 @@ std::u16string RunningRegistryConfigKey() {
     return RegistryConfigKey(
         kem::platform::Utf8ToWide(slash == std::string::npos ? path : path.substr(slash + 1)));
 }
+
+std::u16string_view ConfigFileStem(std::u16string_view path) {
+    const size_t slash = path.find_last_of(u"\\/");
+    if (slash != std::u16string_view::npos) {
+        path.remove_prefix(slash + 1);
+    }
+    const size_t dot = path.rfind(u'.');
+    return dot == std::u16string_view::npos ? path : path.substr(0, dot);
+}

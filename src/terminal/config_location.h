@@ -10,6 +10,10 @@
 // characters. Pure.
 std::u16string RegistryConfigKey(std::u16string_view file_name);
 
+// The file name of `path` without its folder ("\" and "/" both separate) and without its
+// last extension: "C:\a\b.pvto" gives "b". Pure.
+std::u16string_view ConfigFileStem(std::u16string_view path);
+
 // The key of the running executable.
 std::u16string RunningRegistryConfigKey();
 

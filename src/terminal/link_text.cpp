@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "terminal/config_location.h"
+
 namespace {
 
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
@@ -172,14 +174,6 @@ std::u16string WindowTitle(std::u16string_view config_file, std::u16string_view 
     if (config_file.empty()) {
         return std::u16string(current_title);
     }
-    std::u16string_view name = config_file;
-    const size_t slash = name.find_last_of(u"\\/");
-    if (slash != std::u16string_view::npos) {
-        name.remove_prefix(slash + 1);
-    }
-    const size_t dot = name.rfind(u'.');
-    if (dot != std::u16string_view::npos) {
-        name = name.substr(0, dot);
-    }
+    std::u16string_view name = ConfigFileStem(config_file);
     return std::u16string(kWindowTitleBase) + u" - " + std::u16string(name);
 }

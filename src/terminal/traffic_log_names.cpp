@@ -5,6 +5,7 @@
 #include "platform/code_page.h"
 #include "platform/paths.h"
 #include "settings/date_time.h"
+#include "terminal/config_location.h"
 
 namespace {
 
@@ -90,15 +91,7 @@ std::u16string ConfigurationTitle(std::u16string_view config_file) {
     if (config_file.empty()) {
         return std::u16string(kNoConfigTitle);
     }
-    std::u16string_view name = config_file;
-    const size_t slash = name.find_last_of(u"\\/");
-    if (slash != std::u16string_view::npos) {
-        name.remove_prefix(slash + 1);
-    }
-    const size_t dot = name.rfind(u'.');
-    if (dot != std::u16string_view::npos) {
-        name = name.substr(0, dot);
-    }
+    std::u16string_view name = ConfigFileStem(config_file);
     while (!name.empty() && name.front() == u'"') {
         name.remove_prefix(1);
     }

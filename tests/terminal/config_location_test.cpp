@@ -25,3 +25,11 @@ TEST(ConfigLocationTest, KeyIsNamedAfterTheExecutable) {
 TEST(ConfigLocationTest, RunningKeyUsesTheTestBinaryName) {
     EXPECT_EQ(RunningRegistryConfigKey(), u"HKCU\\Software\\Quorbel\\KemPemvilo\\terminal_tests");
 }
+
+TEST(ConfigLocationTest, FileStemDropsFolderAndLastExtension) {
+    EXPECT_EQ(ConfigFileStem(u"C:\\a\\b.pvto"), u"b");
+    EXPECT_EQ(ConfigFileStem(u"/home/u/50%.cfg.pvto"), u"50%.cfg");
+    EXPECT_EQ(ConfigFileStem(u"noext"), u"noext");
+    EXPECT_EQ(ConfigFileStem(u"/dir.d/file"), u"file");
+    EXPECT_EQ(ConfigFileStem(u""), u"");
+}
