@@ -1,7 +1,9 @@
 #include "platform/desktop_association.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include "support/scratch_files.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,28 +14,18 @@ using namespace kem::platform;
 
 namespace {
 
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 class DesktopAssociationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kem-assoc-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
         setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     }
     void TearDown() override {
         unsetenv("XDG_DATA_HOME");
         unsetenv("XDG_CONFIG_HOME");
-        std::filesystem::remove_all(root_);
     }
-    std::filesystem::path root_;
+    kem::testing::TempFolder folder_;
+    const std::filesystem::path& root_ = folder_.path();
 };
 
 }  // namespace
@@ -79,13 +71,15 @@ TEST_F(DesktopAssociationTest, WritesTheMimeTypeTheEntryAndTheDefault) {
     const OsError error = RegisterConfigAssociation("/opt/kem/kempemvilo", "Quorbel <Config>");
     ASSERT_FALSE(error.failed()) << error.text;
 
-    const std::string mime = Slurp(root_ / "data/mime/packages/kempemvilo-pvto.xml");
+    const std::string mime =
+        kem::testing::ReadBytes(root_ / "data/mime/packages/kempemvilo-pvto.xml");
     EXPECT_NE(mime.find("<glob pattern=\"*.pvto\"/>"), std::string::npos);
     EXPECT_NE(mime.find("<comment>Quorbel &lt;Config&gt;</comment>"), std::string::npos);
-    const std::string entry = Slurp(root_ / "data/applications/kempemvilo.desktop");
+    const std::string entry =
+        kem::testing::ReadBytes(root_ / "data/applications/kempemvilo.desktop");
     EXPECT_NE(entry.find("Exec=\"/opt/kem/kempemvilo\" %f\n"), std::string::npos);
     EXPECT_NE(entry.find("MimeType=application/x-kempemvilo-config;\n"), std::string::npos);
-    const std::string mimeapps = Slurp(root_ / "config/mimeapps.list");
+    const std::string mimeapps = kem::testing::ReadBytes(root_ / "config/mimeapps.list");
     EXPECT_EQ(mimeapps.rfind("[Added Associations]\nx/y=z.desktop\n", 0), 0u) << mimeapps;
     EXPECT_NE(mimeapps.find("application/x-kempemvilo-config=kempemvilo.desktop"),
               std::string::npos);

@@ -18,9 +18,9 @@
 using namespace kem::platform;
 using kem::testing::OpenRegistry;
 using kem::testing::QueryText;
-using kem::testing::ReadBytes;
+using kem::testing::ReadByteVector;
 using kem::testing::TempFolder;
-using kem::testing::WriteBytes;
+using kem::testing::WriteByteVector;
 
 namespace {
 
@@ -66,7 +66,7 @@ std::vector<char> MakeDatabase(const std::string& path) {
             EXPECT_EQ(key.SetString(name, std::u16string(100, u'v')), RegStatus::kOk);
         }
     }
-    return ReadBytes(path);
+    return ReadByteVector(path);
 }
 
 bool SideFilesExist(const std::string& path) {
@@ -179,7 +179,7 @@ TEST(RegistryFileTest, DamagedFileIsReportedAndLeftUntouched) {
         SCOPED_TRACE(row.name);
         const std::string path = folder.File(std::string("bad-") + row.name);
         const std::vector<char> bytes = row.make(good);
-        WriteBytes(path, bytes);
+        WriteByteVector(path, bytes);
 
         std::shared_ptr<Registry> registry;
         RegistryProblem problem;
@@ -188,7 +188,7 @@ TEST(RegistryFileTest, DamagedFileIsReportedAndLeftUntouched) {
         EXPECT_EQ(problem.status, row.expected);
         EXPECT_NE(problem.message.find(path), std::string::npos) << problem.message;
         EXPECT_NE(problem.message.find("damaged"), std::string::npos) << problem.message;
-        EXPECT_EQ(ReadBytes(path), bytes);
+        EXPECT_EQ(ReadByteVector(path), bytes);
         EXPECT_FALSE(SideFilesExist(path));
     }
 }
@@ -202,13 +202,13 @@ TEST(RegistryFileTest, ForeignSqliteDatabaseIsNotTakenOver) {
         sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr),
         SQLITE_OK);
     sqlite3_close(db);
-    const std::vector<char> bytes = ReadBytes(path);
+    const std::vector<char> bytes = ReadByteVector(path);
 
     std::shared_ptr<Registry> registry;
     RegistryProblem problem;
     EXPECT_EQ(Registry::OpenAt(path, {}, &registry, &problem), RegStatus::kCorrupt);
     EXPECT_NE(problem.message.find("not a registry database"), std::string::npos);
-    EXPECT_EQ(ReadBytes(path), bytes);
+    EXPECT_EQ(ReadByteVector(path), bytes);
 }
 
 TEST(RegistryFileTest, UnreadableFileIsReported) {
@@ -248,7 +248,7 @@ TEST(RegistryFileTest, UnreadableFileIsReported) {
         EXPECT_TRUE(check());
     }
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-    EXPECT_EQ(ReadBytes(path), bytes);
+    EXPECT_EQ(ReadByteVector(path), bytes);
 }
 
 TEST(RegistryFileTest, LockedDatabaseGivesBusyAfterTheTimeOut) {
@@ -326,7 +326,7 @@ TEST(RegistryFileTest, UserRegistryReportsADamagedFileOnceOnStderr) {
     TempFolder folder;
     const std::string path = folder.File("user.sqlite3");
     const std::string text = "not a database at all";
-    WriteBytes(path, std::vector<char>(text.begin(), text.end()));
+    WriteByteVector(path, std::vector<char>(text.begin(), text.end()));
     ScopedEnv chosen("KEMPEMVILO_REGISTRY", path.c_str());
 
     ::testing::internal::CaptureStderr();
@@ -340,7 +340,7 @@ TEST(RegistryFileTest, UserRegistryReportsADamagedFileOnceOnStderr) {
     EXPECT_NE(printed.find(path), std::string::npos) << printed;
     EXPECT_NE(printed.find("damaged"), std::string::npos) << printed;
     EXPECT_EQ(printed.find(path), printed.rfind(path)) << "reported more than once: " << printed;
-    EXPECT_EQ(ReadBytes(path), std::vector<char>(text.begin(), text.end()));
+    EXPECT_EQ(ReadByteVector(path), std::vector<char>(text.begin(), text.end()));
 
     // Once the file is replaced by a good one, the registry is used again.
     ASSERT_EQ(unlink(path.c_str()), 0);

@@ -77,7 +77,7 @@ TEST(RegistrySerialCommTest, ListsDevicesWithAChipInNaturalOrder) {
     AddTty(sysfs, "ttyACM0", true, nullptr);
     unsetenv("KEMPEMVILO_SERIAL_EXTRA");
 
-    const std::vector<SerialDeviceEntry> devices = ListSerialDevices(sysfs.path());
+    const std::vector<SerialDeviceEntry> devices = ListSerialDevices(sysfs.path().string());
     EXPECT_EQ(Names(devices),
               (std::vector<std::u16string>{u"ttyACM0", u"ttyS2", u"ttyS10", u"ttyUSB0"}));
     ASSERT_EQ(devices.size(), 4u);
@@ -89,7 +89,7 @@ TEST(RegistrySerialCommTest, ExtraPathsFollowInTheirOrderWithoutRepeats) {
     TempFolder sysfs;
     AddTty(sysfs, "ttyUSB0", true, nullptr);
     ExtraPorts extra("/dev/pts/7,/dev/ttyUSB0::/tmp/port:/dev/pts/7");
-    const std::vector<SerialDeviceEntry> devices = ListSerialDevices(sysfs.path());
+    const std::vector<SerialDeviceEntry> devices = ListSerialDevices(sysfs.path().string());
     EXPECT_EQ(Names(devices), (std::vector<std::u16string>{u"ttyUSB0", u"pts/7", u"/tmp/port"}));
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[1].path, u"/dev/pts/7");

@@ -1,4 +1,5 @@
-// A temporary folder per test for registry databases, and small helpers to read values back.
+// Registry databases in temporary folders (support/scratch_files.h), and small helpers to read
+// values back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,40 +14,16 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "support/scratch_files.h"
 
 namespace kem::testing {
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kem-reg-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline std::vector<char> ReadBytes(const std::string& path) {
+inline std::vector<char> ReadByteVector(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void WriteBytes(const std::string& path, const std::vector<char>& bytes) {
+inline void WriteByteVector(const std::string& path, const std::vector<char>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -17,54 +17,16 @@
 
 #include "platform/code_page.h"
 #include "settings/app_config.h"
+#include "support/scratch_files.h"
 
 namespace fs = std::filesystem;
+using namespace kem::testing;
 using kem::platform::FileStep;
 
 namespace {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kem-profile-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 std::u16string Wide(const std::string& path) {
     return kem::platform::Utf8ToWide(path);
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::string Utf16Le(std::u16string_view text) {
@@ -103,26 +65,6 @@ struct Snapshot {
     bool operator==(const Snapshot&) const = default;
     std::string bytes;
     fs::file_time_type mtime;
-};
-
-// Makes writes past `bytes` fail with EFBIG for one scope (the limit binds root too).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        old_handler_ = signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        signal(SIGXFSZ, old_handler_);
-    }
-
-private:
-    rlimit saved_{};
-    sighandler_t old_handler_{};
 };
 
 // The lines of the examples, and the same text as a file.

@@ -12,14 +12,12 @@
 
 #include "settings/app_config.h"
 #include "settings/reg_profile.h"
+#include "support/scratch_files.h"
 #include "terminal/config_store.h"
 
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kem-config-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
         setenv("KEMPEMVILO_REGISTRY", (root_ / "registry.sqlite3").c_str(), 1);
         setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
@@ -32,7 +30,6 @@ protected:
         unsetenv("KEMPEMVILO_REGISTRY");
         unsetenv("XDG_DATA_HOME");
         unsetenv("XDG_CONFIG_HOME");
-        std::filesystem::remove_all(root_);
     }
 
     std::u16string PathOf(const char* name) const {
@@ -41,11 +38,9 @@ protected:
     }
 
     static std::string Slurp(const std::u16string& path) {
-        std::ifstream in(std::string(path.begin(), path.end()), std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
+        return kem::testing::ReadBytes(std::string(path.begin(), path.end()));
     }
 
-    std::filesystem::path root_;
+    kem::testing::TempFolder folder_;
+    const std::filesystem::path& root_ = folder_.path();
 };

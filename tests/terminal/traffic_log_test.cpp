@@ -16,11 +16,13 @@
 #include "channels/pty_pair.h"
 #include "platform/code_page.h"
 #include "settings/app_config.h"
+#include "support/scratch_files.h"
 #include "terminal/traffic_log_names.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kem::testing;
 
 kem::platform::LocalTime At(int year, int month, int day, int hour, int minute, int second) {
     kem::platform::LocalTime time;
@@ -51,32 +53,6 @@ TrafficLogBlock Block(int32_t direction, std::string_view bytes, uint16_t hour =
     block.bytes = bytes;
     return block;
 }
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A fresh folder per test, removed afterwards.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kem_traffic_log_XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-    std::u16string path16() const { return kem::platform::Utf8ToWide(path_.string()); }
-
-private:
-    fs::path path_;
-};
 
 constexpr std::string_view kStartLine = "[! \\StartTime: 2010-05-04 13:07:09]\r\n";
 constexpr std::string_view kStopLines = "\r\n[! \\StopTime: 2010-05-04 13:08:00]\r\n\r\n\r\n\r\n";
@@ -265,7 +241,7 @@ TEST(TrafficLogWriterTest, WorkedExampleAllTrafficLog) {
     EXPECT_FALSE(writer.recording());
     const std::string want = std::string(kStartLine) + "[S 13:07:10.125]AT\r" +
                              "[R 13:07:10.250]OK" + "\r\n" + std::string(kStopLines);
-    EXPECT_EQ(ReadFile(folder.path() / "board_20100504_130709_All.log"), want);
+    EXPECT_EQ(ReadBytes(folder.path() / "board_20100504_130709_All.log"), want);
     EXPECT_FALSE(fs::exists(folder.path() / "board_20100504_130709_Send.log"));
 }
 
@@ -283,7 +259,7 @@ TEST(TrafficLogWriterTest, AllTrafficLineEndsSeparateEntriesAndMergeOffTagsEachB
     const std::string want = std::string(kStartLine) + "[S 13:07:10.125]AT\r" +
                              "\r\n[R 13:07:10.250]OK" + "\r\n[R 13:07:10.251]\r\n" +
                              std::string(kStopLines);
-    EXPECT_EQ(ReadFile(folder.path() / "all.log"), want);
+    EXPECT_EQ(ReadBytes(folder.path() / "all.log"), want);
 }
 
 TEST(TrafficLogWriterTest, MergeOnStillTagsEveryChangeOfDirection) {
@@ -297,7 +273,7 @@ TEST(TrafficLogWriterTest, MergeOnStillTagsEveryChangeOfDirection) {
         ASSERT_TRUE(writer.WriteTrafficBlock(Block(direction, bytes)).ok());
     }
     ASSERT_TRUE(writer.Stop(kStop).ok());
-    EXPECT_EQ(ReadFile(folder.path() / "all.log"),
+    EXPECT_EQ(ReadBytes(folder.path() / "all.log"),
               std::string(kStartLine) + "[S]ab[R]c[S]d[R]ef" + std::string(kStopLines));
 }
 
@@ -317,10 +293,10 @@ TEST(TrafficLogWriterTest, SendAndReceiveLogsGetStampsAndLineEndsPerBlock) {
     writer.WriteTrafficBlock(Block(7, "OK\r\n", 1, 2, 3, 999));  // any non-zero is received
     writer.WriteTrafficBlock(Block(0, "x", 23, 59, 59, 0));
     ASSERT_TRUE(writer.Stop(kStop).ok());
-    EXPECT_EQ(ReadFile(folder.path() / "send.log"),
+    EXPECT_EQ(ReadBytes(folder.path() / "send.log"),
               std::string(kStartLine) + "[01:02:03.004]AT\r\n\r\n[23:59:59.000]x\r\n" +
                   std::string(kStopLines));
-    EXPECT_EQ(ReadFile(folder.path() / "receive.log"),
+    EXPECT_EQ(ReadBytes(folder.path() / "receive.log"),
               std::string(kStartLine) + "OK\r\n\r\n" + std::string(kStopLines));
     EXPECT_FALSE(fs::exists(folder.path() / "all.log"));
 }
@@ -342,10 +318,10 @@ TEST(TrafficLogWriterTest, BlocksOfZeroOneAndOneMebibyteAreWrittenUnchanged) {
     ASSERT_TRUE(writer.WriteTrafficBlock(Block(0, big, 0, 0, 0, 2)).ok());
     ASSERT_TRUE(writer.Stop(kStop).ok());
     const std::string nul(1, '\0');
-    EXPECT_EQ(ReadFile(folder.path() / "send.log"), std::string(kStartLine) + "[00:00:00.000]" +
-                                                        "[00:00:00.001]" + nul + "[00:00:00.002]" +
-                                                        big + std::string(kStopLines));
-    EXPECT_EQ(ReadFile(folder.path() / "all.log"),
+    EXPECT_EQ(ReadBytes(folder.path() / "send.log"), std::string(kStartLine) + "[00:00:00.000]" +
+                                                         "[00:00:00.001]" + nul + "[00:00:00.002]" +
+                                                         big + std::string(kStopLines));
+    EXPECT_EQ(ReadBytes(folder.path() / "all.log"),
               std::string(kStartLine) + "[S 00:00:00.000]" + "[S 00:00:00.001]" + nul +
                   "[S 00:00:00.002]" + big + std::string(kStopLines));
 }
@@ -365,7 +341,7 @@ TEST(TrafficLogWriterTest, IdleWriterWritesNothingAndNothingSelectedTouchesNoFil
     EXPECT_EQ(writer.Start(options, u"", kStart).result, TrafficLogResult::kAlreadyRecording);
     ASSERT_TRUE(writer.Stop(kStop).ok());
     EXPECT_TRUE(writer.WriteTrafficBlock(Block(0, "late")).ok());
-    EXPECT_EQ(ReadFile(folder.path() / "all.log"),
+    EXPECT_EQ(ReadBytes(folder.path() / "all.log"),
               std::string(kStartLine) + std::string(kStopLines));
 }
 
@@ -379,7 +355,7 @@ TEST(TrafficLogWriterTest, NewRecordingAppendsAfterThePreviousStopMarker) {
         ASSERT_TRUE(writer.Stop(kStop).ok());
     }
     const std::string one = std::string(kStartLine) + "[R 01:01:01.001]r" + std::string(kStopLines);
-    EXPECT_EQ(ReadFile(folder.path() / "all.log"), one + one);
+    EXPECT_EQ(ReadBytes(folder.path() / "all.log"), one + one);
 }
 
 TEST(TrafficLogWriterTest, FolderThatDoesNotExistFailsToOpenAndIsNotCreated) {
@@ -412,7 +388,7 @@ TEST(TrafficLogWriterTest, TwoLogsResolvingToOneFileAreRefusedAndNothingStaysOpe
     // The first log was closed again: a new holder gets it, and no marker was written.
     kem::platform::AppendFile other;
     EXPECT_FALSE(other.Open((folder.path() / "same.log").string()).failed());
-    EXPECT_EQ(ReadFile(folder.path() / "same.log"), "");
+    EXPECT_EQ(ReadBytes(folder.path() / "same.log"), "");
 }
 
 TEST(TrafficLogWriterTest, NameThatIsAFolderFailsToOpen) {
@@ -442,7 +418,7 @@ TEST(TrafficLogWriterTest, FullFileSystemAtStartIsReportedAndNothingStaysOpen) {
     EXPECT_FALSE(writer.recording());
     EXPECT_TRUE(writer.WriteTrafficBlock(Block(0, "x")).ok());
     // The send log that opened first holds its start marker and is no longer held.
-    EXPECT_EQ(ReadFile(folder.path() / "send.log"), kStartLine);
+    EXPECT_EQ(ReadBytes(folder.path() / "send.log"), kStartLine);
     kem::platform::AppendFile other;
     EXPECT_FALSE(other.Open((folder.path() / "send.log").string()).failed());
 }
@@ -465,34 +441,12 @@ TEST(TrafficLogWriterTest, DeviceGoneWhileRecordingStopsAndKeepsTheOtherLogsInta
     EXPECT_FALSE(writer.recording());
     EXPECT_TRUE(writer.WriteTrafficBlock(Block(0, "ignored")).ok());
     // The send log holds both blocks (it is served first) and ends with a stop marker.
-    const std::string send = ReadFile(folder.path() / "send.log");
+    const std::string send = ReadBytes(folder.path() / "send.log");
     EXPECT_EQ(send.rfind(std::string(kStartLine) + "beforeafter\r\n[! \\StopTime: ", 0), 0u)
         << send;
     EXPECT_EQ(send.substr(send.size() - 8), "\r\n\r\n\r\n\r\n");
     EXPECT_TRUE(writer.Stop(kStop).ok());
 }
-
-// Lowers the process's file-size limit for one test, so a write past it fails with EFBIG.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = bytes;
-        active_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, old_handler_);
-    }
-    bool active() const { return active_; }
-
-private:
-    rlimit saved_{};
-    void (*old_handler_)(int) = SIG_DFL;
-    bool active_ = false;
-};
 
 TEST(TrafficLogWriterTest, FileSizeLimitReachedKeepsWhatWasWritten) {
     TempFolder folder;
@@ -514,11 +468,11 @@ TEST(TrafficLogWriterTest, FileSizeLimitReachedKeepsWhatWasWritten) {
     EXPECT_EQ(status.os.code, EFBIG);
     // The receive log is served first: it is the one that hit the limit, cut at it.
     EXPECT_EQ(status.file, (folder.path() / "receive.log").string());
-    const std::string receive = ReadFile(folder.path() / "receive.log");
+    const std::string receive = ReadBytes(folder.path() / "receive.log");
     ASSERT_EQ(receive.size(), 4096u);
     EXPECT_EQ(receive, (std::string(kStartLine) + first + second).substr(0, 4096));
     // The all-traffic log never saw the failing block and was finished with a stop marker.
-    const std::string all = ReadFile(folder.path() / "all.log");
+    const std::string all = ReadBytes(folder.path() / "all.log");
     EXPECT_EQ(
         all.rfind(std::string(kStartLine) + "[R 09:09:09.009]" + first + "\r\n[! \\StopTime: ", 0),
         0u);
@@ -539,6 +493,6 @@ TEST(TrafficLogWriterTest, QueuedRecordsAreLoggedThroughTheirView) {
     record.data = {'O', 'K', 0x00, 0xFF};
     EXPECT_TRUE(writer.WriteTrafficBlock(LogBlockOf(record)).ok());
     EXPECT_TRUE(writer.Stop(kStop).ok());
-    const std::string log = ReadFile(folder.path() / "all.log");
+    const std::string log = ReadBytes(folder.path() / "all.log");
     EXPECT_NE(log.find(std::string("[R 09:05:01.007]OK\0\xFF", 20)), std::string::npos);
 }
