@@ -364,7 +364,12 @@ int32_t CKemPortCom::GetDtr() {
 }
 
 uint32_t CKemPortCom::ReadThreadProc(void* self) {
-    return static_cast<CKemPortCom*>(self)->ReadLoop();
+    auto* port = static_cast<CKemPortCom*>(self);
+    const uint32_t code = port->ReadLoop();
+    if (code == kReadDeviceGone && port->m_pfnOnGone != nullptr) {
+        port->m_pfnOnGone(port->m_pUser);
+    }
+    return code;
 }
 
 uint32_t CKemPortCom::ReadLoop() {
@@ -397,13 +402,19 @@ uint32_t CKemPortCom::ReadLoop() {
                 return kReadStopped;
             }
         } else {
+            const bool offer_kept = m_nRecvLen > 0 && m_nKeptOfferMs > 0;
             const DescriptorWait wait = kem::platform::WaitDescriptor(
-                fd, kem::platform::kIoReadable, stop, kem::platform::kInfinite);
+                fd, kem::platform::kIoReadable, stop,
+                offer_kept ? m_nKeptOfferMs : kem::platform::kInfinite);
             if (wait.stopped) {
                 return kReadStopped;
             }
             if (wait.failed) {
                 return kReadWaitFailed;
+            }
+            if (wait.timed_out) {
+                Deliver();  // the line is quiet: the kept bytes are offered again
+                continue;
             }
             hang_up = (wait.ready & (kem::platform::kIoHangUp | kem::platform::kIoError)) != 0;
         }

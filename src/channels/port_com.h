@@ -160,12 +160,24 @@ public:
     const tagComPortParam& param() const { return m_Param; }
     const kem::platform::SerialDevice* device() const { return m_hCom.get(); }
 
+    // Called on the read thread with m_pUser when the thread ends because the device went away
+    // (hang-up, unplugged, read error), after the last bytes were delivered; never for Close.
+    // It should only post to the owner, who then calls Close on its own thread.
+    using GoneProc = void (*)(void* user);
+
     // Installed by the owner before Open.
     ReceiveProc m_pfnOnReceived = nullptr;
+    GoneProc m_pfnOnGone = nullptr;
     void* m_pUser = nullptr;
     int32_t m_bAutoOpen = 0;      // kept for the owners; Write never opens a closed port
     int32_t m_bIgnoreRxChar = 0;  // no effect here: every wake-up of the reader is for data
     int32_t m_bDtrEnable = 0;
+
+    // With a value above 0, bytes the call-back kept are offered again after this many
+    // milliseconds even when nothing new arrives (an owner that holds back while its consumer
+    // is full needs them later without more traffic). 0: kept bytes wait for the next bytes read.
+    // Set before Open.
+    int32_t m_nKeptOfferMs = 0;
 
     // How long a write may make no progress before it fails, when the record sets no write
     // time-out. Tests shorten it.

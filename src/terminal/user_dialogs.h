@@ -34,4 +34,8 @@ public:
     // Asks for a file to save to (prompting before an existing one is overwritten); nothing
     // when cancelled.
     virtual std::optional<std::u16string> AskSavePath(const SaveFileRequest& request) = 0;
+
+    // Asks for an existing file to read; nothing when cancelled. The request's filter and
+    // initial name are used as for saving.
+    virtual std::optional<std::u16string> AskOpenPath(const SaveFileRequest& request) = 0;
 };

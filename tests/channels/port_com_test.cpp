@@ -807,3 +807,65 @@ TEST(PortComClose, OpenAfterTheReaderEndedOpensAfresh) {
 }
 
 }  // namespace
+
+// ---- gone call-back and re-offer of kept bytes -------------------------------------------
+
+namespace {
+
+std::atomic<int> g_gone_calls{0};
+void CountGone(void*) {
+    ++g_gone_calls;
+}
+
+}  // namespace
+
+TEST(PortComGone, HangUpCallsTheGoneCallbackOnceAfterTheLastBytes) {
+    PtyPair pty;
+    Recorder recorder;
+    CKemPortCom port;
+    g_gone_calls = 0;
+    port.m_pfnOnGone = &CountGone;
+    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
+    ASSERT_EQ(pty.WriteMaster(std::string("final")), 5u);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 5; }));
+    EXPECT_EQ(g_gone_calls, 0);
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return g_gone_calls.load() == 1; }, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(g_gone_calls, 1);
+    EXPECT_EQ(recorder.Consumed(), Bytes("final"));
+    port.Close();
+    EXPECT_EQ(g_gone_calls, 1);
+}
+
+TEST(PortComGone, CloseDoesNotCallTheGoneCallback) {
+    PtyPair pty;
+    Recorder recorder;
+    CKemPortCom port;
+    g_gone_calls = 0;
+    port.m_pfnOnGone = &CountGone;
+    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
+    port.Close();
+    pty.CloseMaster();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(g_gone_calls, 0);
+}
+
+TEST(PortComRead, KeptBytesAreOfferedAgainOnAQuietLineWhenAsked) {
+    PtyPair pty;
+    Recorder recorder;
+    std::atomic<bool> accept{false};
+    recorder.SetPolicy([&](const uint8_t*, int32_t count, int) { return accept ? count : 0; });
+    CKemPortCom port;
+    port.m_nKeptOfferMs = 20;
+    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
+    ASSERT_EQ(pty.WriteMaster(std::string("quiet")), 5u);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.calls >= 1; }));
+    // The line stays quiet, yet the kept bytes come again at the pace asked for.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_GE(recorder.calls.load(), 4);
+    EXPECT_LE(recorder.calls.load(), 40);
+    accept = true;
+    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 5; }, 2000));
+    EXPECT_EQ(recorder.Consumed(), Bytes("quiet"));
+}

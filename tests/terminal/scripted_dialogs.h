@@ -35,8 +35,15 @@ public:
         return save_path;
     }
 
+    std::optional<std::u16string> AskOpenPath(const SaveFileRequest& request) override {
+        open_requests.push_back(request);
+        return open_path;
+    }
+
     std::deque<DialogAnswer> answers;
     std::vector<Shown> shown;
     std::optional<std::u16string> save_path;
     std::vector<SaveFileRequest> save_requests;
+    std::optional<std::u16string> open_path;
+    std::vector<SaveFileRequest> open_requests;
 };
