@@ -118,18 +118,15 @@ void CKemPemviloDlg::BuildControls() {
                  box);
         m_SerialChoices[i] = box;
     }
-    for (const char16_t* text : kBaudRateChoices) {
-        m_SerialChoices[0]->addItem(QString::fromStdU16String(text));
-    }
-    for (const char16_t* text : kParityChoices) {
-        m_SerialChoices[1]->addItem(QString::fromStdU16String(text));
-    }
-    for (const char16_t* text : kDataBitsChoices) {
-        m_SerialChoices[2]->addItem(QString::fromStdU16String(text));
-    }
-    for (const char16_t* text : kStopBitsChoices) {
-        m_SerialChoices[3]->addItem(QString::fromStdU16String(text));
-    }
+    auto fill = [](QComboBox* box, const auto& texts) {
+        for (const char16_t* text : texts) {
+            box->addItem(QString::fromStdU16String(text));
+        }
+    };
+    fill(m_SerialChoices[0], kBaudRateChoices);
+    fill(m_SerialChoices[1], kParityChoices);
+    fill(m_SerialChoices[2], kDataBitsChoices);
+    fill(m_SerialChoices[3], kStopBitsChoices);
     AddButton(ids::kAdvanced, QStringLiteral("高级..."), 220, 606, 80, 26);
 
     // Display options and commands.

@@ -58,26 +58,24 @@ DisplayKeyEvent ToDisplayKey(const QKeyEvent* event, bool released) {
         key.text = std::u16string(1, static_cast<char16_t>(key.code));
         return key;
     }
-    switch (code) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
+    // Keys whose character the platform may not attach as text.
+    static constexpr struct {
+        int key;
+        char16_t character;
+    } kKeyCharacters[] = {{Qt::Key_Return, u'\r'},
+                          {Qt::Key_Enter, u'\r'},
+                          {Qt::Key_Backspace, u'\b'},
+                          {Qt::Key_Tab, u'\t'}};
+    for (const auto& entry : kKeyCharacters) {
+        if (code == entry.key) {
             key.kind = DisplayKeyEvent::kChar;
-            key.text = u"\r";
+            key.text = std::u16string(1, entry.character);
             return key;
-        case Qt::Key_Backspace:
-            key.kind = DisplayKeyEvent::kChar;
-            key.text = u"\b";
-            return key;
-        case Qt::Key_Tab:
-            key.kind = DisplayKeyEvent::kChar;
-            key.text = u"\t";
-            return key;
-        case Qt::Key_Escape:
-            key.kind = DisplayKeyEvent::kChar;
-            key.text = u"\x1b";
-            return key;
-        default:
-            break;
+        }
+    }
+    // Esc belongs to the display, which swallows it.
+    if (code == Qt::Key_Escape) {
+        return special(DisplayKeyEvent::kOther);
     }
     const QString text = event->text();
     if (!text.isEmpty() && !(text.size() == 1 && text[0] == QChar(0x7F))) {

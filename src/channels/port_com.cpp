@@ -366,7 +366,7 @@ int32_t CKemPortCom::GetDtr() {
 uint32_t CKemPortCom::ReadThreadProc(void* self) {
     auto* port = static_cast<CKemPortCom*>(self);
     const uint32_t code = port->ReadLoop();
-    if (code == kReadDeviceGone && port->m_pfnOnGone != nullptr) {
+    if (code != kReadStopped && port->m_pfnOnGone != nullptr) {
         port->m_pfnOnGone(port->m_pUser);
     }
     return code;

@@ -160,8 +160,9 @@ public:
     const tagComPortParam& param() const { return m_Param; }
     const kem::platform::SerialDevice* device() const { return m_hCom.get(); }
 
-    // Called on the read thread with m_pUser when the thread ends because the device went away
-    // (hang-up, unplugged, read error), after the last bytes were delivered; never for Close.
+    // Called on the read thread with m_pUser when the thread ends on its own: the device went
+    // away (hang-up, unplugged, read error) or waiting on it failed, after the last bytes were
+    // delivered; never for Close. Either way the port reads nothing more.
     // It should only post to the owner, who then calls Close on its own thread.
     using GoneProc = void (*)(void* user);
 

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "platform/ascii_case.h"
+
 namespace {
 
-char16_t AsciiLower(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
+using kem::platform::AsciiLower;
 
 bool EqualIgnoringAsciiCase(const char16_t* a, const char16_t* b) {
     for (;; ++a, ++b) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "platform/code_page.h"
 #include "platform/debug_sink.h"
 
@@ -35,21 +36,8 @@ constexpr SchemaTypeEntry kTypes[kSchemaTypeCount] = {
 
 constexpr std::u16string_view kBlanks = u" \t\n\r";
 
-char16_t AsciiLower(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
-}
-
-bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
+using kem::platform::AsciiLower;
+using kem::platform::EqualsIgnoringAsciiCase;
 
 // Offsets of the trimmed part of text[begin, end).
 void Trim(std::u16string_view text, size_t* begin, size_t* end) {
@@ -266,7 +254,7 @@ const SchemaTypeEntry* SchemaTypeTable() {
 
 const SchemaTypeEntry* FindSchemaType(std::u16string_view name) {
     for (const SchemaTypeEntry& entry : kTypes) {
-        if (EqualNoCase(name, entry.name)) {
+        if (EqualsIgnoringAsciiCase(name, entry.name)) {
             return &entry;
         }
     }

@@ -1,26 +1,14 @@
 #include "terminal/command_line.h"
 
+#include "platform/ascii_case.h"
+
 namespace {
 
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
-char16_t FoldAscii(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' : c;
-}
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
+using kem::platform::EqualsIgnoringAsciiCase;
 
 }  // namespace
 

@@ -3,29 +3,12 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "terminal/config_location.h"
 
 namespace {
 
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i];
-        char16_t y = b[i];
-        if (x >= u'a' && x <= u'z') {
-            x = static_cast<char16_t>(x - u'a' + u'A');
-        }
-        if (y >= u'a' && y <= u'z') {
-            y = static_cast<char16_t>(y - u'a' + u'A');
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
+using kem::platform::EqualsIgnoringAsciiCase;
 
 // The field a link kind keeps its text in, with its capacity in units (terminator included).
 struct Field {

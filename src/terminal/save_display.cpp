@@ -2,25 +2,12 @@
 
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "settings/date_time.h"
 
 namespace {
 
-char16_t AsciiLower(char16_t unit) {
-    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-}
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
+using kem::platform::EqualsIgnoringAsciiCase;
 
 }  // namespace
 
