@@ -4,11 +4,9 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,10 +70,6 @@ public:
     // Pushes everything received so far through to the display (runs the handlers now).
     void DrainNow();
 
-signals:
-    // A block reached the traffic queue (for benchmarks that watch the flow).
-    void trafficAdded(int32_t direction, int count);
-
 protected:
     void reject() override;  // the Exit button and Esc
     void closeEvent(QCloseEvent* event) override;
@@ -120,7 +114,6 @@ private:
     void ApplyComboParams(int id);
     void UpdateTitle();
     void ToggleOpen();
-    LinkType OpenLink();
     LinkType CloseLink();
     void ShowLinkState();
     std::u16string PortListText() const;

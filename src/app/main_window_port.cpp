@@ -110,24 +110,12 @@ void CKemPemviloDlg::UpdateTitle() {
 }
 
 void CKemPemviloDlg::ToggleOpen() {
-    if (m_Link->DropClient()) {
-        ShowLinkState();
-        return;
-    }
-    if (m_Link->IsOpen()) {
-        CloseLink();
-    } else {
-        OpenLink();
-    }
-}
-
-LinkType CKemPemviloDlg::OpenLink() {
-    const OpenOutcome outcome = m_Link->Open(m_nLinkType, PortListText(), ParamText());
+    // A server with a client drops only the client; otherwise the link closes or opens.
+    const ToggleOutcome outcome = m_Link->Toggle(m_nLinkType, PortListText(), ParamText());
     ShowLinkState();
-    if (outcome.opened == LinkType::kNone && !outcome.message.empty()) {
-        ShowNotice(outcome.message);
+    if (outcome.action == ToggleAction::kOpenFailed && !outcome.open.message.empty()) {
+        ShowNotice(outcome.open.message);
     }
-    return outcome.opened;
 }
 
 LinkType CKemPemviloDlg::CloseLink() {

@@ -1,6 +1,7 @@
 // The send path: the Send button and its key, the loop timer, keys typed into the display,
 // paste, and Send file. Every sent block is queued, counted and shown like a received one.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 

@@ -122,7 +122,6 @@ bool CKemPemviloDlg::AddTraffic(int32_t direction, const uint8_t* data, size_t c
         return false;
     }
     ScheduleCounterUpdate();
-    emit trafficAdded(direction, static_cast<int>(count));
     // A block that alone exceeded the limit is counted but never shown.
     return result == AddTrafficResult::kQueued;
 }
