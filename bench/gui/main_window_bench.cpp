@@ -54,6 +54,11 @@ public:
     }
     std::optional<std::u16string> AskSavePath(const SaveFileRequest&) override { return {}; }
     std::optional<std::u16string> AskOpenPath(const SaveFileRequest&) override { return {}; }
+    std::optional<std::u16string> AskFolder(const std::u16string&, const std::u16string&) override {
+        return {};
+    }
+    std::optional<DisplayStyleFormat> ChooseFont(const DisplayStyleFormat&) override { return {}; }
+    std::optional<uint32_t> ChooseColour(uint32_t) override { return {}; }
 };
 
 void SetText(char16_t* field, size_t units, const std::u16string& text) {

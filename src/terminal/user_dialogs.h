@@ -2,8 +2,11 @@
 // windows implement it with real dialogs, tests answer from a script.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+
+#include "terminal/display_style_format.h"
 
 enum class DialogButtons { kOk, kYesNo, kYesNoCancel };
 enum class DialogIcon { kInformation, kError, kQuestion };
@@ -38,4 +41,15 @@ public:
     // Asks for an existing file to read; nothing when cancelled. The request's filter and
     // initial name are used as for saving.
     virtual std::optional<std::u16string> AskOpenPath(const SaveFileRequest& request) = 0;
+
+    // Asks for a folder, starting at `initial`, under `title`; nothing when cancelled.
+    virtual std::optional<std::u16string> AskFolder(const std::u16string& title,
+                                                    const std::u16string& initial) = 0;
+
+    // The font chooser, starting at `initial` (face, size in tenths of a point, bold, italic;
+    // the colour is kept); nothing when cancelled.
+    virtual std::optional<DisplayStyleFormat> ChooseFont(const DisplayStyleFormat& initial) = 0;
+
+    // The colour chooser, starting at `initial` (0x00BBGGRR); nothing when cancelled.
+    virtual std::optional<uint32_t> ChooseColour(uint32_t initial) = 0;
 };

@@ -1,6 +1,8 @@
 #include "ui/qt_user_dialogs.h"
 
+#include <QColorDialog>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QMessageBox>
 
 namespace {
@@ -102,4 +104,44 @@ std::optional<std::u16string> QtUserDialogs::AskSavePath(const SaveFileRequest& 
 
 std::optional<std::u16string> QtUserDialogs::AskOpenPath(const SaveFileRequest& request) {
     return RunFileDialog(parent_, request, false);
+}
+
+std::optional<std::u16string> QtUserDialogs::AskFolder(const std::u16string& title,
+                                                       const std::u16string& initial) {
+    const QString folder = QFileDialog::getExistingDirectory(parent_, Q(title), Q(initial));
+    if (folder.isEmpty()) {
+        return std::nullopt;
+    }
+    return folder.toStdU16String();
+}
+
+std::optional<DisplayStyleFormat> QtUserDialogs::ChooseFont(const DisplayStyleFormat& initial) {
+    QFont font(Q(initial.face));
+    if (initial.size_tenths > 0) {
+        font.setPointSizeF(initial.size_tenths / 10.0);
+    }
+    font.setBold(initial.bold);
+    font.setItalic(initial.italic);
+    bool chosen = false;
+    const QFont result = QFontDialog::getFont(&chosen, font, parent_);
+    if (!chosen) {
+        return std::nullopt;
+    }
+    DisplayStyleFormat format = initial;
+    format.face = result.family().toStdU16String();
+    format.size_tenths = static_cast<int32_t>(result.pointSizeF() * 10.0 + 0.5);
+    format.bold = result.bold();
+    format.italic = result.italic();
+    return format;
+}
+
+std::optional<uint32_t> QtUserDialogs::ChooseColour(uint32_t initial) {
+    // The program keeps colours as 0x00BBGGRR.
+    const QColor start(initial & 0xFF, (initial >> 8) & 0xFF, (initial >> 16) & 0xFF);
+    const QColor colour = QColorDialog::getColor(start, parent_);
+    if (!colour.isValid()) {
+        return std::nullopt;
+    }
+    return static_cast<uint32_t>(colour.red()) | (static_cast<uint32_t>(colour.green()) << 8) |
+           (static_cast<uint32_t>(colour.blue()) << 16);
 }

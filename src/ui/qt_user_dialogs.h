@@ -22,6 +22,10 @@ public:
                             DialogButtons buttons, DialogIcon icon) override;
     std::optional<std::u16string> AskSavePath(const SaveFileRequest& request) override;
     std::optional<std::u16string> AskOpenPath(const SaveFileRequest& request) override;
+    std::optional<std::u16string> AskFolder(const std::u16string& title,
+                                            const std::u16string& initial) override;
+    std::optional<DisplayStyleFormat> ChooseFont(const DisplayStyleFormat& initial) override;
+    std::optional<uint32_t> ChooseColour(uint32_t initial) override;
 
 private:
     QWidget* parent_;

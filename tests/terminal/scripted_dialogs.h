@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "terminal/user_dialogs.h"
@@ -40,10 +41,32 @@ public:
         return open_path;
     }
 
+    std::optional<std::u16string> AskFolder(const std::u16string& title,
+                                            const std::u16string& initial) override {
+        folder_requests.push_back({title, initial});
+        return folder;
+    }
+
+    std::optional<DisplayStyleFormat> ChooseFont(const DisplayStyleFormat& initial) override {
+        font_requests.push_back(initial);
+        return font;
+    }
+
+    std::optional<uint32_t> ChooseColour(uint32_t initial) override {
+        colour_requests.push_back(initial);
+        return colour;
+    }
+
     std::deque<DialogAnswer> answers;
     std::vector<Shown> shown;
     std::optional<std::u16string> save_path;
     std::vector<SaveFileRequest> save_requests;
     std::optional<std::u16string> open_path;
     std::vector<SaveFileRequest> open_requests;
+    std::optional<std::u16string> folder;
+    std::vector<std::pair<std::u16string, std::u16string>> folder_requests;
+    std::optional<DisplayStyleFormat> font;
+    std::vector<DisplayStyleFormat> font_requests;
+    std::optional<uint32_t> colour;
+    std::vector<uint32_t> colour_requests;
 };
