@@ -1,0 +1,173 @@
+#include "ui/font_colour_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "qt_app.h"
+#include "settings/app_config.h"
+#include "terminal/scripted_dialogs.h"
+
+namespace {
+
+using kem::testing::EnsureQtApp;
+
+class FontColourDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQtApp();
+        g_AppConfig = DefaultAppConfig();
+    }
+
+    QPushButton* Button(QDialog& dialog, int id) {
+        auto* button = dialog.findChild<QPushButton*>(QString::number(id));
+        EXPECT_NE(button, nullptr) << "no control " << id;
+        return button;
+    }
+
+    DisplayStyleTable styles_ = StartupDisplayStyles();
+    ScriptedDialogs dialogs_;
+};
+
+DisplayStyleFormat Courier() {
+    DisplayStyleFormat font;
+    font.colour = MakeDisplayColour(1, 2, 3);  // must not be taken from the font chooser
+    font.face = u"Courier New";
+    font.size_tenths = 95;
+    font.bold = true;
+    font.italic = true;
+    return font;
+}
+
+TEST_F(FontColourDialogTest, ShowsTheTitleRowsAndFontCaptions) {
+    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("字体&颜色设置"));
+    for (int i = 0; i < kDisplayStyleCount; ++i) {
+        QPushButton* font = Button(dialog, CDlgFontColorSetup::kFontButtonIds[i]);
+        QPushButton* colour = Button(dialog, CDlgFontColorSetup::kColourButtonIds[i]);
+        ASSERT_NE(font, nullptr);
+        ASSERT_NE(colour, nullptr);
+        EXPECT_EQ(font->text(), QStringLiteral("新宋体 ..."));
+        EXPECT_EQ(colour->text(), QStringLiteral("颜色"));
+    }
+    EXPECT_EQ(Button(dialog, 1016)->text(), QStringLiteral("默认值..."));
+    EXPECT_EQ(Button(dialog, 1)->text(), QStringLiteral("确定"));
+    EXPECT_EQ(Button(dialog, 2)->text(), QStringLiteral("取消"));
+    QStringList labels;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        labels << label->text();
+    }
+    EXPECT_EQ(labels.count(QStringLiteral("普通字符:")), 2);
+    EXPECT_EQ(labels.count(QStringLiteral("控制字符:")), 2);
+    EXPECT_EQ(labels.count(QStringLiteral("时间戳:")), 2);
+}
+
+TEST_F(FontColourDialogTest, EmptyFaceGivesSpaceAndDots) {
+    DisplayStyleFormat style;
+    EXPECT_EQ(CDlgFontColorSetup::FontButtonCaption(style), QStringLiteral(" ..."));
+    styles_[4].face.clear();
+    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+    EXPECT_EQ(Button(dialog, 1023)->text(), QStringLiteral(" ..."));
+}
+
+TEST_F(FontColourDialogTest, ChosenFontAndColourLandInTheirStyleOnOk) {
+    const DisplayStyleTable before = styles_;
+    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+
+    // Sent control characters: font button 1023, starting from that style's font.
+    dialogs_.font = Courier();
+    Button(dialog, 1023)->click();
+    ASSERT_EQ(dialogs_.font_requests.size(), 1u);
+    EXPECT_EQ(dialogs_.font_requests[0], before[4]);
+    EXPECT_EQ(Button(dialog, 1023)->text(), QStringLiteral("Courier New ..."));
+
+    // Received time stamps: colour button 1026.
+    dialogs_.colour = MakeDisplayColour(10, 200, 30);
+    Button(dialog, 1026)->click();
+    ASSERT_EQ(dialogs_.colour_requests.size(), 1u);
+    EXPECT_EQ(dialogs_.colour_requests[0], before[2].colour);
+
+    // The sample lines follow the working copy before OK; the caller's table does not.
+    const auto* sample = dialog.findChild<QLabel*>(QStringLiteral("sample2"));
+    ASSERT_NE(sample, nullptr);
+    EXPECT_EQ(sample->palette().color(QPalette::WindowText), QColor(10, 200, 30));
+    const auto* sent_control = dialog.findChild<QLabel*>(QStringLiteral("sample4"));
+    ASSERT_NE(sent_control, nullptr);
+    EXPECT_TRUE(sent_control->font().bold());
+    EXPECT_TRUE(sent_control->font().italic());
+    EXPECT_DOUBLE_EQ(sent_control->font().pointSizeF(), 9.5);
+    EXPECT_TRUE(Button(dialog, 1026)->styleSheet().contains(QStringLiteral("#0ac81e")));
+    EXPECT_EQ(styles_, before);
+
+    Button(dialog, 1)->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+
+    DisplayStyleTable expected = before;
+    expected[4].face = u"Courier New";
+    expected[4].size_tenths = 95;
+    expected[4].bold = true;
+    expected[4].italic = true;
+    expected[2].colour = MakeDisplayColour(10, 200, 30);
+    EXPECT_EQ(styles_, expected);
+    EXPECT_EQ(styles_[4].colour, before[4].colour) << "a colour from the font chooser was taken";
+}
+
+TEST_F(FontColourDialogTest, CancelChangesNothing) {
+    const DisplayStyleTable before = styles_;
+    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+    dialogs_.font = Courier();
+    dialogs_.colour = MakeDisplayColour(0, 0, 255);
+    for (int i = 0; i < kDisplayStyleCount; ++i) {
+        Button(dialog, CDlgFontColorSetup::kFontButtonIds[i])->click();
+        Button(dialog, CDlgFontColorSetup::kColourButtonIds[i])->click();
+    }
+    EXPECT_EQ(dialog.working()[5].face, u"Courier New");
+    Button(dialog, 2)->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(styles_, before);
+}
+
+TEST_F(FontColourDialogTest, CancelledChoosersKeepTheStyle) {
+    const DisplayStyleTable before = styles_;
+    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+    Button(dialog, 1017)->click();  // dialogs_.font and colour are empty: cancelled
+    Button(dialog, 1018)->click();
+    EXPECT_EQ(dialogs_.font_requests.size(), 1u);
+    EXPECT_EQ(dialogs_.colour_requests.size(), 1u);
+    EXPECT_EQ(dialog.working(), before);
+    Button(dialog, 1)->click();
+    EXPECT_EQ(styles_, before);
+}
+
+TEST_F(FontColourDialogTest, DefaultsButtonRestoresStartupStylesOnlyOnOk) {
+    styles_[0].colour = MakeDisplayColour(1, 1, 1);
+    styles_[3].face = u"Monospace";
+    const DisplayStyleTable changed = styles_;
+    {
+        CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+        Button(dialog, 1016)->click();
+        EXPECT_EQ(dialog.working(), StartupDisplayStyles());
+        EXPECT_EQ(Button(dialog, 1019)->text(), QStringLiteral("新宋体 ..."));
+        Button(dialog, 2)->click();
+        EXPECT_EQ(styles_, changed);
+    }
+    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+    Button(dialog, 1016)->click();
+    Button(dialog, 1)->click();
+    EXPECT_EQ(styles_, StartupDisplayStyles());
+}
+
+TEST_F(FontColourDialogTest, ExecReturnsAcceptedAfterOk) {
+    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+    dialogs_.colour = MakeDisplayColour(255, 255, 0);
+    QTimer::singleShot(0, &dialog, [&] {
+        Button(dialog, 1020)->click();
+        Button(dialog, 1)->click();
+    });
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(styles_[3].colour, MakeDisplayColour(255, 255, 0));
+}
+
+}  // namespace
