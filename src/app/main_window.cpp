@@ -21,10 +21,12 @@
 #include "terminal/input_box_text.h"
 #include "terminal/save_display.h"
 #include "terminal/serial_param_text.h"
+#include "ui/custom_entry_dialog.h"
 #include "ui/kem_combo_box.h"
 #include "ui/kem_edit_ctrl.h"
 #include "ui/qt_user_dialogs.h"
 #include "ui/receive_display.h"
+#include "ui/transmit_dialog.h"
 
 namespace {
 
@@ -99,18 +101,6 @@ void CKemPemviloDlg::ConnectControls() {
     m_CounterTimer.setSingleShot(true);
     m_CounterTimer.setInterval(16);
     connect(&m_CounterTimer, &QTimer::timeout, this, [this] { UpdateCounters(); });
-
-    // Windows not yet part of the program stay visible but unusable, so nothing pretends to work.
-    for (int id : {ids::kAsciiTable, ids::kCustomEntries, ids::kAdvanced}) {
-        Control(id)->setEnabled(false);
-    }
-    for (QAction* action : findChildren<QAction*>()) {
-        const int id = action->data().toInt();
-        if (id == ids::kAsciiTable || id == ids::kFontColour || id == ids::kTimeStampFormat ||
-            id == ids::kPortForwarding || id == ids::kRecordToFile) {
-            action->setEnabled(false);
-        }
-    }
 }
 
 void CKemPemviloDlg::LoadFromConfig() {
@@ -186,6 +176,13 @@ void CKemPemviloDlg::StoreToConfig() {
     m_bStored = true;
     CloseLink();
     CopyStateToConfig();
+    // The auxiliary windows' own fields come after the main window's.
+    if (m_pCustomEntry != nullptr) {
+        m_pCustomEntry->StoreEntries();
+    }
+    if (m_pTransmit != nullptr) {
+        m_pTransmit->StoreToConfig();
+    }
 }
 
 void CKemPemviloDlg::CopyStateToConfig() {
@@ -262,6 +259,27 @@ void CKemPemviloDlg::ExecuteCommand(int id) {
             break;
         case ids::kSaveDisplay:
             OnSaveDisplay();
+            break;
+        case ids::kRecordToFile:
+            ShowRecordToFile();
+            break;
+        case ids::kAsciiTable:
+            ShowAsciiList();
+            break;
+        case ids::kCustomEntries:
+            ShowCustomEntries();
+            break;
+        case ids::kPortForwarding:
+            ShowPortForwarding();
+            break;
+        case ids::kFontColour:
+            OnFontColour();
+            break;
+        case ids::kTimeStampFormat:
+            OnTimeStampFormat();
+            break;
+        case ids::kAdvanced:
+            OnAdvanced();
             break;
         case ids::kKeyToSend:
             m_bKeyToSend = !m_bKeyToSend;
@@ -382,7 +400,7 @@ void CKemPemviloDlg::UpdateOtherMenuChecks() {
                 action->setChecked(m_bCtrlKeyToSendCode);
                 break;
             case ids::kPortForwarding:
-                action->setChecked(false);
+                action->setChecked(m_pTransmit != nullptr && m_pTransmit->IsOpen());
                 break;
             default:
                 break;

@@ -31,6 +31,10 @@ class CKemEditCtrl;
 class CKemLineEdit;
 class CMyRichEditCtrl;
 class QtUserDialogs;
+class CDlgASCIIList;
+class CDlgCustomEntry;
+class CDlgSaveToFileOption;
+class CDlgTransmit;
 
 class CKemPemviloDlg : public QDialog, private LinkEventSink {
     Q_OBJECT
@@ -106,6 +110,15 @@ private:
     void OnSaveDisplay();
     void UpdateSaveButtonCaption(bool recording);
     void ShowNotice(const std::u16string& text);
+
+    // The auxiliary windows (main_window_windows.cpp).
+    void ShowAsciiList();
+    void ShowCustomEntries();
+    void ShowRecordToFile();
+    void ShowPortForwarding();
+    void OnFontColour();
+    void OnTimeStampFormat();
+    void OnAdvanced();
 
     // Port group (main_window_port.cpp).
     void FillPortList();
@@ -193,6 +206,12 @@ private:
         size_t offset = 0;
     };
     std::unique_ptr<FileSend> m_FileSend;
+
+    // Modeless windows, each made on first use and kept (hidden when closed) until this one ends.
+    CDlgASCIIList* m_pAsciiList = nullptr;
+    CDlgCustomEntry* m_pCustomEntry = nullptr;
+    CDlgSaveToFileOption* m_pSaveToFile = nullptr;
+    CDlgTransmit* m_pTransmit = nullptr;
 
     bool m_bStored = false;
     bool m_bStartHandled = false;

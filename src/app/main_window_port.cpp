@@ -84,8 +84,7 @@ void CKemPemviloDlg::ApplyPortSelection() {
     for (QComboBox* box : m_SerialChoices) {
         box->setEnabled(serial);
     }
-    // The advanced dialog arrives with the auxiliary windows; until then the button stays off.
-    Control(ids::kAdvanced)->setEnabled(false);
+    Control(ids::kAdvanced)->setEnabled(serial);
 }
 
 void CKemPemviloDlg::ApplyComboParams(int id) {

@@ -10,6 +10,8 @@
 #include "app/main_window.h"
 #include "settings/app_config.h"
 #include "ui/receive_display.h"
+#include "ui/save_to_file_option.h"
+#include "ui/transmit_dialog.h"
 
 namespace {
 
@@ -68,7 +70,11 @@ void CKemPemviloDlg::OnTrafficReady() {
     const std::vector<std::vector<uint8_t>> blocks = m_Link->TakeInbound(kSliceBytes);
     RunList runs;
     for (const std::vector<uint8_t>& block : blocks) {
-        if (AddTraffic(kTrafficReceived, block.data(), block.size()) && !m_bPaused) {
+        const bool shown = AddTraffic(kTrafficReceived, block.data(), block.size());
+        if (m_pTransmit != nullptr) {
+            m_pTransmit->Relay(block.data(), block.size());
+        }
+        if (shown && !m_bPaused) {
             m_Renderer.RenderRecord(m_Traffic.At(m_Traffic.Count() - 1), runs);
         }
     }
@@ -116,6 +122,9 @@ bool CKemPemviloDlg::AddTraffic(int32_t direction, const uint8_t* data, size_t c
         MakeTrafficRecord(direction, data, static_cast<int64_t>(count));
     if (!record) {
         return false;
+    }
+    if (m_pSaveToFile != nullptr && m_pSaveToFile->IsRecording()) {
+        m_pSaveToFile->WriteTrafficBlock(*record);
     }
     const AddTrafficResult result = m_Traffic.AddRecord(std::move(*record), m_TrimLimit);
     if (result == AddTrafficResult::kRejected) {

@@ -147,14 +147,14 @@ TEST_F(MainWindowSerialTest, ParameterBoxAndChoiceListsFollowEachOther) {
     // The client shows its own text and no serial choices; back again, the serial text returns.
     ChoosePort(u"TCP/IP");
     EXPECT_EQ(Param(), QStringLiteral("127.0.0.1:60000"));
-    for (int id : {ids::kBaudRate, ids::kParity, ids::kDataBits, ids::kStopBits}) {
+    for (int id : {ids::kBaudRate, ids::kParity, ids::kDataBits, ids::kStopBits, ids::kAdvanced}) {
         EXPECT_FALSE(Find(id)->isEnabled()) << id;
     }
     ChoosePort(u"SERVER");
     EXPECT_EQ(Param(), QStringLiteral("60000"));
     ChoosePort(u"COM1");
     EXPECT_EQ(Param(), QStringLiteral("57600,E,8,2"));
-    for (int id : {ids::kBaudRate, ids::kParity, ids::kDataBits, ids::kStopBits}) {
+    for (int id : {ids::kBaudRate, ids::kParity, ids::kDataBits, ids::kStopBits, ids::kAdvanced}) {
         EXPECT_TRUE(Find(id)->isEnabled()) << id;
     }
     DestroyWindow();
