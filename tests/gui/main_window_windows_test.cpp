@@ -1,0 +1,132 @@
+// The auxiliary windows as the main window uses them, on an open pseudo-terminal: a colour
+// chosen in the style dialog redraws the display, a ticked row of the ASCII table shows that
+// byte by name, and a custom entry goes out on the port by its key.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QImage>
+#include <QTimer>
+#include <QTreeWidgetItem>
+
+#include <cstdlib>
+#include <vector>
+
+#include "channels/pty_pair.h"
+#include "gui/main_window_support.h"
+#include "ui/ascii_list_dialog.h"
+#include "ui/custom_entry_dialog.h"
+#include "ui/font_colour_dialog.h"
+#include "ui/kem_edit_ctrl.h"
+#include "ui/kem_list_ctrl.h"
+
+namespace {
+
+using kem::testing::PtyPair;
+
+class MainWindowWindowsTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        SetField(g_AppConfig.ComPortName, pty_.path16());
+        MakeWindow();
+        Click(ids::kOpen);
+        ASSERT_TRUE(window().link().IsOpen());
+    }
+
+    void Receive(const std::string& bytes) {
+        const uint32_t before = window().traffic().RxCount();
+        ASSERT_EQ(pty_.WriteMaster(bytes), bytes.size());
+        ASSERT_TRUE(Wait([&] {
+            window().DrainNow();
+            return window().traffic().RxCount() >= before + bytes.size();
+        }));
+    }
+
+    // Pixels of the display within a small distance of `rgb`.
+    int PixelsNear(QRgb rgb) {
+        window().DrainNow();
+        QCoreApplication::processEvents();
+        const QImage image =
+            window().display().grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                count += std::abs(qRed(p) - qRed(rgb)) <= 24 &&
+                         std::abs(qGreen(p) - qGreen(rgb)) <= 24 &&
+                         std::abs(qBlue(p) - qBlue(rgb)) <= 24;
+            }
+        }
+        return count;
+    }
+
+    PtyPair pty_;
+};
+
+TEST_F(MainWindowWindowsTest, ColourChosenInTheStyleDialogRedrawsTheDisplay) {
+    Receive("MMMM####WWWW");
+    const QRgb purple = qRgb(128, 0, 128);
+    const QRgb green = qRgb(0, 160, 0);
+    ASSERT_GT(PixelsNear(purple), 20);
+    EXPECT_EQ(PixelsNear(green), 0);
+
+    // The chooser answers green (0x00BBGGRR) for the received text; the dialog is left with OK.
+    dialogs_.colour = 0x00A000;
+    QTimer::singleShot(0, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        const QString colour_button = QString::number(CDlgFontColorSetup::kColourButtonIds[0]);
+        dialog->findChild<QAbstractButton*>(colour_button)->click();
+        dialog->findChild<QAbstractButton*>(QStringLiteral("1"))->click();
+    });
+    window().ExecuteCommand(ids::kFontColour);
+
+    EXPECT_GT(PixelsNear(green), 20);
+    EXPECT_EQ(PixelsNear(purple), 0);
+    EXPECT_EQ(window().display().Styles()[0].colour, 0x00A000u);
+}
+
+TEST_F(MainWindowWindowsTest, TickingARowOfTheAsciiTableShowsThatByteByName) {
+    Receive("A\nB");
+    EXPECT_EQ(DisplayText(), u"A\nB");
+
+    window().ExecuteCommand(ids::kAsciiTable);
+    auto* table = window().findChild<CDlgASCIIList*>();
+    ASSERT_NE(table, nullptr);
+    ASSERT_TRUE(table->isVisible());
+    QTreeWidgetItem* lf = table->list()->topLevelItem(0x0A);
+    ASSERT_NE(lf, nullptr);
+    lf->setCheckState(0, Qt::Checked);
+    EXPECT_EQ(DisplayText(), u"A[LF]B");
+
+    lf->setCheckState(0, Qt::Unchecked);
+    EXPECT_EQ(DisplayText(), u"A\nB");
+    // A second use shows the same window again.
+    window().ExecuteCommand(ids::kAsciiTable);
+    EXPECT_EQ(window().findChildren<CDlgASCIIList*>().size(), 1);
+}
+
+TEST_F(MainWindowWindowsTest, CustomEntrySentByItsKeyGoesOutOnThePort) {
+    window().ExecuteCommand(ids::kCustomEntries);
+    auto* entries = window().findChild<CDlgCustomEntry*>();
+    ASSERT_NE(entries, nullptr);
+    CKemEditCtrl* box = entries->entryBox(1);
+    ASSERT_NE(box, nullptr);
+    box->setPlainText(QStringLiteral("PING[CR]"));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Return);
+
+    // Names are decoded and the entry already ends in CR, so no line end is added.
+    std::vector<uint8_t> got;
+    ASSERT_TRUE(Wait([&] {
+        pty_.ReadMaster(got, 5 - got.size(), 20);
+        return got.size() >= 5;
+    }));
+    EXPECT_EQ(std::string(got.begin(), got.end()), "PING\r");
+    EXPECT_EQ(Queued(false), "PING\r");
+
+    // The entry is kept in the settings when the window ends.
+    DestroyWindow();
+    EXPECT_EQ(std::u16string(g_AppConfig.CustomEntries.EntriesData[0]), u"PING[CR]");
+}
+
+}  // namespace
