@@ -38,6 +38,7 @@ QString Q(const std::u16string& text) {
 
 CKemPemviloDlg::CKemPemviloDlg(UserDialogs* dialogs, QWidget* parent)
     : QDialog(parent),
+      PostedLinkEvents(this),
       m_pDialogs(dialogs),
       m_abCtrlShown(DefaultShowByName()),
       m_Styles(StartupDisplayStyles()) {

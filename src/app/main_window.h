@@ -18,6 +18,7 @@
 #include "terminal/render.h"
 #include "terminal/traffic_queue.h"
 #include "terminal/user_dialogs.h"
+#include "ui/posted_link_events.h"
 
 class QCheckBox;
 class QLabel;
@@ -36,7 +37,7 @@ class CDlgCustomEntry;
 class CDlgSaveToFileOption;
 class CDlgTransmit;
 
-class CKemPemviloDlg : public QDialog, private LinkEventSink {
+class CKemPemviloDlg : public QDialog, private PostedLinkEvents {
     Q_OBJECT
 
 public:
@@ -83,11 +84,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // LinkEventSink: called on worker threads, only post events to this window.
-    void PostTrafficReady() override;
-    void PostClientAccepted() override;
-    void PostLinkClosed(int32_t code, uint64_t link_id) override;
-
     // Building (main_window_build.cpp).
     void BuildControls();
     void BuildMenus();
@@ -133,9 +129,9 @@ private:
     std::u16string ParamText() const;
 
     // Receive path and rendering (main_window_traffic.cpp).
-    void OnTrafficReady();
-    void OnClientAccepted();
-    void OnLinkClosed(int32_t code, uint64_t link_id);
+    void OnTrafficReady() override;
+    void OnClientAccepted() override;
+    void OnLinkClosed(int32_t code, uint64_t link_id) override;
     bool AddTraffic(int32_t direction, const uint8_t* data, size_t count);
     void ShowTraffic(int first, bool clear);
     void RefreshRenderOptions();

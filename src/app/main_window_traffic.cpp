@@ -15,46 +15,14 @@
 
 namespace {
 
-// Event types of the posts from the link's threads.
-const QEvent::Type kTrafficReadyEvent = static_cast<QEvent::Type>(QEvent::User + 1);
-const QEvent::Type kClientAcceptedEvent = static_cast<QEvent::Type>(QEvent::User + 10);
-const QEvent::Type kLinkClosedEvent = static_cast<QEvent::Type>(QEvent::User + 12);
-
-class LinkClosedEvent : public QEvent {
-public:
-    LinkClosedEvent(int32_t code, uint64_t link_id)
-        : QEvent(kLinkClosedEvent), code(code), link_id(link_id) {}
-    const int32_t code;
-    const uint64_t link_id;
-};
-
 // How much one turn of the event loop takes from the link: rendering it takes well under a
 // millisecond, so the display's batching decides the pace.
 constexpr size_t kSliceBytes = 256 * 1024;
 
 }  // namespace
 
-void CKemPemviloDlg::PostTrafficReady() {
-    QCoreApplication::postEvent(this, new QEvent(kTrafficReadyEvent));
-}
-
-void CKemPemviloDlg::PostClientAccepted() {
-    QCoreApplication::postEvent(this, new QEvent(kClientAcceptedEvent));
-}
-
-void CKemPemviloDlg::PostLinkClosed(int32_t code, uint64_t link_id) {
-    QCoreApplication::postEvent(this, new LinkClosedEvent(code, link_id));
-}
-
 void CKemPemviloDlg::customEvent(QEvent* event) {
-    if (event->type() == kTrafficReadyEvent) {
-        OnTrafficReady();
-    } else if (event->type() == kClientAcceptedEvent) {
-        OnClientAccepted();
-    } else if (event->type() == kLinkClosedEvent) {
-        const auto* closed = static_cast<LinkClosedEvent*>(event);
-        OnLinkClosed(closed->code, closed->link_id);
-    } else {
+    if (!DispatchLinkEvent(event)) {
         QDialog::customEvent(event);
     }
 }

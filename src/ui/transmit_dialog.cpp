@@ -19,18 +19,6 @@
 
 namespace {
 
-const QEvent::Type kTrafficReadyEvent = static_cast<QEvent::Type>(QEvent::User + 1);
-const QEvent::Type kClientAcceptedEvent = static_cast<QEvent::Type>(QEvent::User + 10);
-const QEvent::Type kLinkClosedEvent = static_cast<QEvent::Type>(QEvent::User + 12);
-
-class LinkClosedEvent : public QEvent {
-public:
-    LinkClosedEvent(int32_t code, uint64_t link_id)
-        : QEvent(kLinkClosedEvent), code(code), link_id(link_id) {}
-    const int32_t code;
-    const uint64_t link_id;
-};
-
 // How much one turn of the event loop relays from the second link, so the user's own events
 // come between the slices of a flood.
 constexpr size_t kSliceBytes = 256 * 1024;
@@ -80,6 +68,7 @@ QRect Du(int x, int y, int w, int h) {
 
 CDlgTransmit::CDlgTransmit(QWidget* parent, UserDialogs& dialogs)
     : QDialog(parent),
+      PostedLinkEvents(this),
       m_Dialogs(dialogs),
       m_Link(std::make_unique<LinkSession>(static_cast<LinkEventSink&>(*this))) {
     setWindowTitle(QStringLiteral("端口转发"));
@@ -269,30 +258,15 @@ void CDlgTransmit::ShowLinkState() {
     m_edParam->setReadOnly(!closed);
 }
 
-void CDlgTransmit::PostTrafficReady() {
-    QCoreApplication::postEvent(this, new QEvent(kTrafficReadyEvent));
-}
-
-void CDlgTransmit::PostClientAccepted() {
-    QCoreApplication::postEvent(this, new QEvent(kClientAcceptedEvent));
-}
-
-void CDlgTransmit::PostLinkClosed(int32_t code, uint64_t link_id) {
-    QCoreApplication::postEvent(this, new LinkClosedEvent(code, link_id));
-}
-
 void CDlgTransmit::customEvent(QEvent* event) {
-    if (event->type() == kTrafficReadyEvent) {
-        OnTrafficReady();
-    } else if (event->type() == kClientAcceptedEvent) {
-        m_Link->AdoptAcceptedClient();
-        ShowLinkState();
-    } else if (event->type() == kLinkClosedEvent) {
-        const auto* closed = static_cast<LinkClosedEvent*>(event);
-        OnLinkClosed(closed->code, closed->link_id);
-    } else {
+    if (!DispatchLinkEvent(event)) {
         QDialog::customEvent(event);
     }
+}
+
+void CDlgTransmit::OnClientAccepted() {
+    m_Link->AdoptAcceptedClient();
+    ShowLinkState();
 }
 
 void CDlgTransmit::OnTrafficReady() {

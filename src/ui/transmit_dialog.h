@@ -14,6 +14,7 @@
 #include "terminal/link_session.h"
 #include "terminal/link_text.h"
 #include "terminal/user_dialogs.h"
+#include "ui/posted_link_events.h"
 
 class QLineEdit;
 class QPushButton;
@@ -30,7 +31,7 @@ inline constexpr int kRxCount = 1058;      // bytes received from the second lin
 inline constexpr int kClearCounts = 1063;  // "X": both counters back to 0
 }  // namespace transmit_ids
 
-class CDlgTransmit : public QDialog, private LinkEventSink {
+class CDlgTransmit : public QDialog, private PostedLinkEvents {
     Q_OBJECT
 
 public:
@@ -86,19 +87,15 @@ protected:
     void customEvent(QEvent* event) override;
 
 private:
-    // LinkEventSink: called on the link's worker threads; they only post to this window.
-    void PostTrafficReady() override;
-    void PostClientAccepted() override;
-    void PostLinkClosed(int32_t code, uint64_t link_id) override;
-
     void BuildControls();
     void FillPortList();
     void OnPortSelected();
     void ApplyKind();
     void OnOpenClicked();
     void OnClearCounts();
-    void OnTrafficReady();
-    void OnLinkClosed(int32_t code, uint64_t link_id);
+    void OnTrafficReady() override;
+    void OnClientAccepted() override;
+    void OnLinkClosed(int32_t code, uint64_t link_id) override;
     void ShowLinkState();
     void ShowCounts();
     std::u16string PortText() const;

@@ -1,0 +1,46 @@
+#include "ui/posted_link_events.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+namespace {
+
+const QEvent::Type kTrafficReadyEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+const QEvent::Type kClientAcceptedEvent = static_cast<QEvent::Type>(QEvent::User + 10);
+const QEvent::Type kLinkClosedEvent = static_cast<QEvent::Type>(QEvent::User + 12);
+
+class LinkClosedEvent : public QEvent {
+public:
+    LinkClosedEvent(int32_t code, uint64_t link_id)
+        : QEvent(kLinkClosedEvent), code(code), link_id(link_id) {}
+    const int32_t code;
+    const uint64_t link_id;
+};
+
+}  // namespace
+
+void PostedLinkEvents::PostTrafficReady() {
+    QCoreApplication::postEvent(target_, new QEvent(kTrafficReadyEvent));
+}
+
+void PostedLinkEvents::PostClientAccepted() {
+    QCoreApplication::postEvent(target_, new QEvent(kClientAcceptedEvent));
+}
+
+void PostedLinkEvents::PostLinkClosed(int32_t code, uint64_t link_id) {
+    QCoreApplication::postEvent(target_, new LinkClosedEvent(code, link_id));
+}
+
+bool PostedLinkEvents::DispatchLinkEvent(QEvent* event) {
+    if (event->type() == kTrafficReadyEvent) {
+        OnTrafficReady();
+    } else if (event->type() == kClientAcceptedEvent) {
+        OnClientAccepted();
+    } else if (event->type() == kLinkClosedEvent) {
+        const auto* closed = static_cast<const LinkClosedEvent*>(event);
+        OnLinkClosed(closed->code, closed->link_id);
+    } else {
+        return false;
+    }
+    return true;
+}
