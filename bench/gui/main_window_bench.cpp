@@ -7,6 +7,10 @@
 //                                         can into the window (text, hex, time stamps): MB/s
 //                                         into the display, RX counter and saved text against
 //                                         what was sent, lateness of a 10 ms timer
+//   main_window_bench relay [seconds]     the same flood into the window (default auto clear)
+//                                         with port forwarding open to a loopback TCP sink:
+//                                         relayed MB/s against the window alone (target
+//                                         >= 90 %), every byte checked in order at the sink
 //   main_window_bench rerender            HEX ticked with 128 KiB and 8 MiB queued
 //   main_window_bench memory [seconds]    resident size during a flood with auto clear at 128 KB
 //   main_window_bench startup             time from process start to the window painted
@@ -22,6 +26,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -38,8 +43,10 @@
 #include "app/control_ids.h"
 #include "app/main_window.h"
 #include "settings/app_config.h"
+#include "settings/profile_base.h"
 #include "terminal/config_store.h"
 #include "ui/receive_display.h"
+#include "ui/transmit_dialog.h"
 
 namespace {
 
@@ -219,7 +226,8 @@ std::string HexOf(const std::string& bytes) {
     return hex;
 }
 
-bool FloodOnce(const char* name, bool hex, bool stamps, double seconds, bool auto_clear = false) {
+// Returns the rate into the display in MB/s, or a negative value when a check failed.
+double FloodOnce(const char* name, bool hex, bool stamps, double seconds, bool auto_clear = false) {
     g_AppConfig = DefaultAppConfig();
     g_AppConfig.ShowHex = hex;
     g_AppConfig.TimeStamp = stamps;
@@ -258,7 +266,119 @@ bool FloodOnce(const char* name, bool hex, bool stamps, double seconds, bool aut
         probe.Percentile(0.99));
     std::fflush(stdout);
     window->ExecuteCommand(ids::kOpen);
-    return rx_ok && text_ok;
+    return rx_ok && text_ok ? static_cast<double>(peer.sent) / elapsed / 1e6 : -1;
+}
+
+// The far end of the forwarding window's second link: reads everything and checks it against
+// the lines the flood peer sends, in order.
+struct RelaySink {
+    std::atomic<uint64_t> received{0};
+    std::atomic<bool> wrong{false};
+    std::thread thread;
+    std::atomic<int> client{-1};
+    int listen_fd = -1;
+
+    void Start(int fd) {
+        listen_fd = fd;
+        thread = std::thread([this] {
+            client = accept(listen_fd, nullptr, nullptr);
+            std::string expected;
+            size_t at = 0;
+            uint64_t next_line = 0;
+            std::vector<char> buffer(1 << 16);
+            for (;;) {
+                const ssize_t n = recv(client, buffer.data(), buffer.size(), 0);
+                if (n <= 0) {
+                    return;
+                }
+                while (expected.size() - at < static_cast<size_t>(n)) {
+                    expected.erase(0, at);
+                    at = 0;
+                    expected += Lines(256, next_line);
+                    next_line += 256;
+                }
+                if (expected.compare(at, static_cast<size_t>(n), buffer.data(),
+                                     static_cast<size_t>(n)) != 0) {
+                    wrong = true;
+                }
+                at += static_cast<size_t>(n);
+                received += static_cast<uint64_t>(n);
+            }
+        });
+    }
+    ~RelaySink() {
+        // Wakes the reader wherever it waits: in accept when the second link never came.
+        shutdown(listen_fd, SHUT_RDWR);
+        if (client >= 0) {
+            shutdown(client, SHUT_RDWR);
+        }
+        if (thread.joinable()) {
+            thread.join();
+        }
+        if (client >= 0) {
+            close(client);
+        }
+    }
+};
+
+// The window's flood with port forwarding to a TCP second link; returns the relayed MB/s, or
+// a negative value when a check failed.
+double RelayOnce(double seconds) {
+    g_AppConfig = DefaultAppConfig();
+    Listener sink_listener;
+    const std::string target = "127.0.0.1:" + std::to_string(sink_listener.port);
+    kem::settings::CopyTextBounded(g_AppConfig.TransmitComPortName, 256, u"TCP/IP");
+    kem::settings::CopyTextBounded(g_AppConfig.TransmitNetPortParam, 256,
+                                   std::u16string(target.begin(), target.end()));
+    RelaySink sink;
+    sink.Start(sink_listener.fd);
+    YesDialogs dialogs;
+    Listener listener;
+    FloodPeer peer;
+    peer.Start(listener.fd, false);
+    // The forwarding window is opened before the main link, so every byte is relayed.
+    SetText(g_AppConfig.ComPortName, std::size(g_AppConfig.ComPortName), u"TCP/IP");
+    const std::string main_target = "127.0.0.1:" + std::to_string(listener.port);
+    SetText(g_AppConfig.NetPortParam, std::size(g_AppConfig.NetPortParam),
+            std::u16string(main_target.begin(), main_target.end()));
+    auto window = std::make_unique<CKemPemviloDlg>(&dialogs);
+    window->show();
+    window->ExecuteCommand(ids::kPortForwarding);
+    auto* forwarding = window->findChild<CDlgTransmit*>();
+    qobject_cast<QPushButton*>(forwarding->Control(transmit_ids::kOpen))->click();
+    if (!forwarding->IsOpen()) {
+        std::printf("relay: the second link did not open\n");
+        return -1;
+    }
+    TimerProbe probe;
+    QElapsedTimer clock;
+    clock.start();
+    window->ExecuteCommand(ids::kOpen);
+    while (clock.elapsed() < static_cast<qint64>(seconds * 1000)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    peer.Finish();
+    WaitDrained(*window, peer.sent);
+    const auto give_up = Clock::now() + std::chrono::seconds(60);
+    while (sink.received < peer.sent && Clock::now() < give_up) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    probe.timer.stop();
+    const bool ok = sink.received == peer.sent && !sink.wrong &&
+                    window->traffic().RxCount() == static_cast<uint32_t>(peer.sent) &&
+                    forwarding->tx_bytes() == static_cast<uint32_t>(peer.sent);
+    const double rate = static_cast<double>(sink.received) / elapsed / 1e6;
+    std::printf(
+        "relay %8.2f MB/s through the window to the second link (%llu of %llu bytes in %.1f s)  "
+        "order %s  RX %u  forwarding TX %u  timer late worst %.1f ms, p99 %.1f ms\n",
+        rate, static_cast<unsigned long long>(sink.received.load()),
+        static_cast<unsigned long long>(peer.sent), elapsed, sink.wrong ? "WRONG" : "equal",
+        window->traffic().RxCount(), forwarding->tx_bytes(), probe.Worst(), probe.Percentile(0.99));
+    std::fflush(stdout);
+    window->ExecuteCommand(ids::kOpen);
+    forwarding->link().Close();
+    return ok ? rate : -1;
 }
 
 // Queues `bytes` through a TCP peer, then times a tick of HEX until the display shows it.
@@ -471,18 +591,27 @@ int main(int argc, char** argv) {
         const std::string which = argc > 3 ? argv[3] : "all";
         bool ok = true;
         if (which == "all" || which == "text") {
-            ok = FloodOnce("text", false, false, seconds) && ok;
+            ok = FloodOnce("text", false, false, seconds) >= 0 && ok;
         }
         if (which == "all" || which == "hex") {
-            ok = FloodOnce("hex", true, false, seconds) && ok;
+            ok = FloodOnce("hex", true, false, seconds) >= 0 && ok;
         }
         if (which == "all" || which == "stamps") {
-            ok = FloodOnce("time stamps", false, true, seconds) && ok;
+            ok = FloodOnce("time stamps", false, true, seconds) >= 0 && ok;
         }
         if (which == "all" || which == "autoclear") {
-            ok = FloodOnce("text, 128 KB", false, false, seconds, true) && ok;
+            ok = FloodOnce("text, 128 KB", false, false, seconds, true) >= 0 && ok;
         }
         status = ok ? 0 : 1;
+    } else if (mode == "relay") {
+        const double seconds = argc > 2 ? std::atof(argv[2]) : 10.0;
+        const double alone = FloodOnce("text, 128 KB", false, false, seconds, true);
+        const double relayed = RelayOnce(seconds);
+        if (alone > 0 && relayed > 0) {
+            std::printf("relay %.1f %% of the window alone (target >= 90 %%)\n",
+                        100.0 * relayed / alone);
+        }
+        status = alone > 0 && relayed > 0 ? 0 : 1;
     } else if (mode == "rerender") {
         RerenderOnce(128, 128 * 1024);
         RerenderOnce(8192, 8 * 1024 * 1024);
@@ -491,7 +620,7 @@ int main(int argc, char** argv) {
     } else if (mode == "serial" && argc > 3) {
         Serial(argv[2], std::atof(argv[3]));
     } else {
-        std::fprintf(stderr, "usage: %s flood|rerender|memory|startup|serial PATH SECONDS\n",
+        std::fprintf(stderr, "usage: %s flood|relay|rerender|memory|startup|serial PATH SECONDS\n",
                      argv[0]);
         status = 2;
     }
