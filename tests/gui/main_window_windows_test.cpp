@@ -1,18 +1,25 @@
 // The auxiliary windows as the main window uses them, on an open pseudo-terminal: a colour
 // chosen in the style dialog redraws the display, a ticked row of the ASCII table shows that
-// byte by name, and a custom entry goes out on the port by its key.
+// byte by name, a custom entry goes out on the port by its key, and time-outs confirmed in the
+// advanced dialog change how the open port reads.
+#include <termios.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidgetItem>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "channels/pty_pair.h"
 #include "gui/main_window_support.h"
 #include "ui/ascii_list_dialog.h"
+#include "ui/com_advanced_dialog.h"
 #include "ui/custom_entry_dialog.h"
 #include "ui/font_colour_dialog.h"
 #include "ui/kem_edit_ctrl.h"
@@ -127,6 +134,51 @@ TEST_F(MainWindowWindowsTest, CustomEntrySentByItsKeyGoesOutOnThePort) {
     // The entry is kept in the settings when the window ends.
     DestroyWindow();
     EXPECT_EQ(std::u16string(g_AppConfig.CustomEntries.EntriesData[0]), u"PING[CR]");
+}
+
+TEST_F(MainWindowWindowsTest, AdvancedTimeoutsReachTheOpenPortAndJoinCloseBytes) {
+    // The time-outs are the channel's own, not the terminal's: the port is reopened with them
+    // and its line settings stay as they were.
+    const char* typed[] = {"300", "0", "0", "0", "2000"};
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        for (size_t i = 0; i < CDlgComAdvancedSettings::kTimeoutIds.size(); ++i) {
+            dialog->findChild<QLineEdit*>(QString::number(CDlgComAdvancedSettings::kTimeoutIds[i]))
+                ->setText(QLatin1String(typed[i]));
+        }
+        dialog->findChild<QAbstractButton*>(QStringLiteral("1"))->click();
+    });
+    Click(ids::kAdvanced);
+    ASSERT_TRUE(window().link().IsOpen());
+    const tagComPortParam& param = window().link().serial().param();
+    EXPECT_EQ(param.ReadIntervalTimeout, 300u);
+    EXPECT_EQ(param.WriteTotalTimeoutConstant, 2000u);
+    termios line{};
+    ASSERT_EQ(tcgetattr(pty_.slave(), &line), 0);
+    EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B9600));
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_TRUE(dialogs_.shown.empty());
+
+    // Bytes 5 ms apart fall within the interval: one read, one record. A few tries keep a
+    // loaded machine from deciding the outcome.
+    bool joined = false;
+    for (int attempt = 0; attempt < 3 && !joined; ++attempt) {
+        size_t before = 0;
+        Queued(true, &before);
+        const uint32_t rx = window().traffic().RxCount();
+        ASSERT_EQ(pty_.WriteMaster(std::string("ab")), 2u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(pty_.WriteMaster(std::string("cd")), 2u);
+        ASSERT_TRUE(Wait([&] {
+            window().DrainNow();
+            return window().traffic().RxCount() >= rx + 4;
+        }));
+        size_t records = 0;
+        EXPECT_TRUE(Queued(true, &records).ends_with("abcd"));
+        joined = records == before + 1;
+    }
+    EXPECT_TRUE(joined);
 }
 
 }  // namespace
