@@ -3,9 +3,11 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidgetItem>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -18,6 +20,9 @@
 namespace {
 
 enum Column { kCh = 0, kDec, kHex, kName, kKey, kRemark };
+
+// The first column's width in the list view's own terms; FitCharColumn may widen it.
+constexpr int kChWidth = 32;
 
 // The check state the handler last saw on a row, so that only a real change of the box acts
 // (the list reports every change of a row's data the same way).
@@ -68,7 +73,7 @@ CDlgASCIIList::CDlgASCIIList(QWidget* parent, ShowByNameFlags& flags, UserDialog
 
 void CDlgASCIIList::Fill() {
     filling_ = true;
-    list_->AddColumn(QStringLiteral("Ch"), 32);
+    list_->AddColumn(QStringLiteral("Ch"), kChWidth);
     list_->AddColumn(QStringLiteral("Dec"), 36);
     list_->AddColumn(QStringLiteral("Hex"), 36);
     list_->AddColumn(QStringLiteral("Name"), 44);
@@ -101,7 +106,19 @@ void CDlgASCIIList::Fill() {
         font.setPixelSize(static_cast<int>(font.pixelSize() * 1.2));
     }
     list_->setFont(font);
+    FitCharColumn();
     filling_ = false;
+}
+
+void CDlgASCIIList::FitCharColumn() {
+    // The check box shares the first column with the character, and a Qt check box takes
+    // more room than a list view's state image: the column grows until the character shows.
+    QStyle* style = list_->style();
+    const int check = style->pixelMetric(QStyle::PM_IndicatorWidth) +
+                      style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                      2 * style->pixelMetric(QStyle::PM_FocusFrameHMargin);
+    const int glyph = list_->fontMetrics().horizontalAdvance(QChar(u'W'));
+    list_->setColumnWidth(kCh, std::max(kChWidth, check + glyph));
 }
 
 void CDlgASCIIList::OnItemChanged(QTreeWidgetItem* item, int column) {
@@ -153,4 +170,5 @@ void CDlgASCIIList::OnSelectFont() {
     font.setBold(chosen->bold);
     font.setItalic(chosen->italic);
     list_->setFont(font);
+    FitCharColumn();
 }

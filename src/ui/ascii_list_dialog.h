@@ -47,6 +47,7 @@ signals:
 
 private:
     void Fill();
+    void FitCharColumn();
     void OnItemChanged(QTreeWidgetItem* item, int column);
 
     ShowByNameFlags& flags_;

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyle>
 #include <QTest>
 #include <QTreeWidgetItem>
 
@@ -39,6 +40,16 @@ protected:
     }
 
     CKemListCtrl* List() const { return dialog_->findChild<CKemListCtrl*>(QStringLiteral("1028")); }
+
+    // The first column also holds the check box: room for it and a wide character.
+    bool CharColumnFits() const {
+        QStyle* style = List()->style();
+        const int check = style->pixelMetric(QStyle::PM_IndicatorWidth) +
+                          style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                          2 * style->pixelMetric(QStyle::PM_FocusFrameHMargin);
+        const int glyph = List()->fontMetrics().horizontalAdvance(QChar(u'W'));
+        return List()->columnWidth(kCh) >= check + glyph;
+    }
 
     QPushButton* Button(const char* id) const {
         return dialog_->findChild<QPushButton*>(QString::fromLatin1(id));
@@ -104,8 +115,12 @@ TEST_F(AsciiListDialogTest, ShowsTitleControlsAndColumns) {
     ASSERT_EQ(List()->columnCount(), 6);
     for (int c = 0; c < 6; ++c) {
         EXPECT_EQ(List()->headerItem()->text(c), headings[c]);
-        EXPECT_EQ(List()->columnWidth(c), widths[c]) << c;
+        if (c != kCh) {
+            EXPECT_EQ(List()->columnWidth(c), widths[c]) << c;
+        }
     }
+    EXPECT_GE(List()->columnWidth(kCh), widths[kCh]);
+    EXPECT_TRUE(CharColumnFits());
     EXPECT_EQ(List()->ColumnType(kDec), ListColumnType::kInteger);
     EXPECT_EQ(List()->ColumnType(kName), ListColumnType::kText);
     EXPECT_EQ(List()->ColumnType(kCh), ListColumnType::kText);
@@ -231,15 +246,16 @@ TEST_F(AsciiListDialogTest, SelectFontAppliesAConfirmedChoice) {
 
     DisplayStyleFormat chosen;
     chosen.face = u"Courier";
-    chosen.size_tenths = 150;
+    chosen.size_tenths = 300;
     chosen.bold = true;
     dialogs_.font = chosen;
     Button("1032")->click();
     ASSERT_EQ(dialogs_.font_requests.size(), 2u);
     EXPECT_EQ(List()->font().family(), QStringLiteral("Courier"));
-    EXPECT_EQ(List()->font().pointSizeF(), 15.0);
+    EXPECT_EQ(List()->font().pointSizeF(), 30.0);
     EXPECT_TRUE(List()->font().bold());
     EXPECT_FALSE(List()->font().italic());
+    EXPECT_TRUE(CharColumnFits()) << "the first column follows the larger font";
 }
 
 TEST_F(AsciiListDialogTest, HeaderClicksSortInThreeStates) {
