@@ -5,6 +5,7 @@
 #include "platform/code_page.h"
 #include "platform/paths.h"
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "settings/private_profile.h"
 #include "settings/reg_profile.h"
 #include "terminal/config_location.h"
@@ -21,12 +22,23 @@ std::string Narrow(const std::u16string& text) {
     return kem::platform::WideToUtf8(text);
 }
 
-// Runs the structure binding of the record on `store`, in the direction asked.
+int32_t BindStruct(CKemProfileBaseClass& store, bool save, const char16_t* section, void* record,
+                   const char16_t* schema) {
+    return save ? store.SaveStruct(section, record, schema, nullptr, u"|", u",", u"{", u"}")
+                : store.LoadStruct(section, record, schema, nullptr, u"|", u",", u"{", u"}");
+}
+
+// Runs the structure binding of the record and of the later options beside it on `store`, in
+// the direction asked. The fixed record decides a load; a save needs both.
 int32_t BindRecord(CKemProfileBaseClass& store, bool save) {
-    return save ? store.SaveStruct(kAppConfigSection, &g_AppConfig, kAppConfigSchema, nullptr, u"|",
-                                   u",", u"{", u"}")
-                : store.LoadStruct(kAppConfigSection, &g_AppConfig, kAppConfigSchema, nullptr, u"|",
-                                   u",", u"{", u"}");
+    const int32_t fixed =
+        BindStruct(store, save, kAppConfigSection, &g_AppConfig, kAppConfigSchema);
+    if (fixed < 0) {
+        return fixed;
+    }
+    const int32_t ext =
+        BindStruct(store, save, kAppConfigExtSection, &g_AppConfigExt, kAppConfigExtSchema);
+    return save ? ext : fixed;
 }
 
 int32_t LoadFromFile(const std::u16string& path) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "settings/reg_profile.h"
 #include "support/scratch_files.h"
 #include "terminal/config_store.h"
@@ -22,10 +23,12 @@ protected:
         setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
         g_AppConfig = DefaultAppConfig();
+        g_AppConfigExt = DefaultAppConfigExt();
         g_strConfigFile.clear();
     }
     void TearDown() override {
         g_AppConfig = DefaultAppConfig();
+        g_AppConfigExt = DefaultAppConfigExt();
         g_strConfigFile.clear();
         unsetenv("KEMPEMVILO_REGISTRY");
         unsetenv("XDG_DATA_HOME");
