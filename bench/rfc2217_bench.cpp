@@ -1,0 +1,201 @@
+// Receive throughput of the remote serial port: bytes written to a pseudo-terminal travel
+// through ser2net (Telnet with RFC 2217) into the port's receive call-back; compared in the
+// same run with a plain TCP reader of a second pseudo-terminal that the same ser2net serves
+// raw. Skipped when ser2net is not installed.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channels/rfc2217_port.h"
+#include "platform/event.h"
+#include "platform/socket.h"
+#include "support/scratch_files.h"
+#include "support/ser2net_process.h"
+
+namespace {
+
+namespace plat = kem::platform;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kTransfer = size_t{8} << 20;  // bytes per measured run
+constexpr size_t kWriteChunk = 16384;
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+
+    Pty() {
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        path = name;
+    }
+    ~Pty() {
+        close(master);
+        close(slave);
+    }
+};
+
+// A blocking loopback connection, or kInvalidSocket.
+plat::SocketHandle ConnectLoopback(uint16_t port) {
+    plat::SocketHandle sock = plat::kInvalidSocket;
+    if (plat::CreateStreamSocket(sock).failed()) {
+        return plat::kInvalidSocket;
+    }
+    bool in_progress = false;
+    if (plat::StartConnect(sock, {plat::LoopbackAddress(), port}, in_progress).failed()) {
+        plat::CloseSocket(sock);
+        return plat::kInvalidSocket;
+    }
+    return sock;
+}
+
+// Writes `total` bytes of every value (0xFF included) to the master with blocking writes.
+std::thread StartWriter(int master, size_t total) {
+    return std::thread([master, total] {
+        std::vector<uint8_t> chunk(kWriteChunk);
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            chunk[i] = static_cast<uint8_t>(i * 7 + i / 256);
+        }
+        size_t done = 0;
+        while (done < total) {
+            const ssize_t put = write(master, chunk.data(), std::min(chunk.size(), total - done));
+            if (put <= 0) {
+                return;
+            }
+            done += static_cast<size_t>(put);
+        }
+    });
+}
+
+struct Sink {
+    std::atomic<size_t> received{0};
+    size_t target = 0;
+    plat::Event done{plat::Event::Mode::kManualReset};
+
+    static int32_t Consume(const char16_t*, const uint8_t* data, int32_t count, void* user) {
+        auto* self = static_cast<Sink*>(user);
+        benchmark::DoNotOptimize(data);
+        const size_t now =
+            self->received.fetch_add(static_cast<size_t>(count)) + static_cast<size_t>(count);
+        if (now >= self->target) {
+            self->done.Set();
+        }
+        return count;
+    }
+};
+
+// Seconds for kTransfer bytes from the first pty into the port's call-back; -1 on failure.
+double RunRfc2217(const Pty& pty, uint16_t port_number) {
+    Sink sink;
+    sink.target = kTransfer;
+    CKemRfc2217Port port;
+    port.m_pfnOnReceived = &Sink::Consume;
+    port.m_pUser = &sink;
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(port_number);
+    tagComPortParam param;
+    param.dwBaudRate = 115200;
+    param.nFlowControl = 2;
+    if (port.Open(std::u16string(url.begin(), url.end()), param, true) !=
+        CKemRfc2217Port::kOpened) {
+        return -1.0;
+    }
+    // ser2net opens the device once the client is there; bytes written before may be flushed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = Clock::now();
+    std::thread writer = StartWriter(pty.master, kTransfer);
+    const bool finished = sink.done.Wait(60000) == plat::kWaitObject0;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    port.Close();
+    writer.join();
+    return finished && sink.received == kTransfer ? seconds : -1.0;
+}
+
+// Seconds for kTransfer bytes from the second pty through a plain blocking TCP reader.
+double RunRaw(const Pty& pty, uint16_t port_number) {
+    const plat::SocketHandle sock = ConnectLoopback(port_number);
+    if (sock == plat::kInvalidSocket) {
+        return -1.0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<uint8_t> buffer(CKemRfc2217Port::kRecvBufSize);
+    const auto start = Clock::now();
+    std::thread writer = StartWriter(pty.master, kTransfer);
+    size_t got = 0;
+    while (got < kTransfer) {
+        size_t received = 0;
+        if (plat::Receive(sock, buffer.data(), buffer.size(), received, plat::IoWait::kBlock)
+                .failed() ||
+            received == 0) {
+            break;
+        }
+        got += received;
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    plat::Shutdown(sock);
+    plat::CloseSocket(sock);
+    writer.join();
+    return got == kTransfer ? seconds : -1.0;
+}
+
+void BM_Rfc2217ReceiveVsRawTcp(benchmark::State& state) {
+    const auto program = kem::testing::Ser2netProcess::Find();
+    if (!program) {
+        state.SkipWithError("ser2net is not installed");
+        return;
+    }
+    Pty telnet_pty;
+    Pty raw_pty;
+    kem::testing::TempFolder folder;
+    kem::testing::Ser2netProcess server(*program, folder.path());
+    const size_t telnet_link = server.Serve(telnet_pty.path, true);
+    const size_t raw_link = server.Serve(raw_pty.path, false);
+    if (!server.Start()) {
+        state.SkipWithError("ser2net did not start");
+        return;
+    }
+    double rfc_seconds = 0;
+    double raw_seconds = 0;
+    for (auto _ : state) {
+        const double rfc = RunRfc2217(telnet_pty, server.port(telnet_link));
+        const double raw = RunRaw(raw_pty, server.port(raw_link));
+        if (rfc <= 0 || raw <= 0) {
+            state.SkipWithError("a transfer did not complete");
+            return;
+        }
+        rfc_seconds += rfc;
+        raw_seconds += raw;
+    }
+    const double bytes = static_cast<double>(kTransfer) * static_cast<double>(state.iterations());
+    const double rfc_rate = bytes / rfc_seconds;
+    const double raw_rate = bytes / raw_seconds;
+    state.counters["rfc2217_MB/s"] = rfc_rate / 1e6;
+    state.counters["raw_tcp_MB/s"] = raw_rate / 1e6;
+    state.counters["rfc2217/raw"] = rfc_rate / raw_rate;
+    std::printf("rfc2217 %.2f MB/s, raw tcp %.2f MB/s, ratio %.1f %%\n", rfc_rate / 1e6,
+                raw_rate / 1e6, 100.0 * rfc_rate / raw_rate);
+}
+BENCHMARK(BM_Rfc2217ReceiveVsRawTcp)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+}  // namespace
