@@ -102,6 +102,7 @@ private:
     void PostTrafficReady() override { QCoreApplication::postEvent(this, new QEvent(kReady)); }
     void PostClientAccepted() override {}
     void PostLinkClosed(int32_t, uint64_t) override {}
+    void PostReconnectEvent(uint64_t) override {}
 
     CDlgTransmit& window_;
     LinkSession link_;

@@ -56,6 +56,7 @@ constexpr int kRecordToFile = 32774;
 constexpr int kKeyToSend = 32784;
 constexpr int kCtrlKeyForCommands = 32787;
 constexpr int kCtrlKeyForCodes = 32788;
+constexpr int kAutoReconnect = 32800;  // "自动重连", an option of this program's own
 
 // The system menu's About entry.
 constexpr int kAbout = 0x10;

@@ -16,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "terminal/config_commands.h"
 #include "terminal/config_store.h"
 #include "terminal/input_box_text.h"
@@ -136,6 +137,7 @@ void CKemPemviloDlg::LoadFromConfig() {
     m_bCtrlKeyToSendCode = config.CtrlKeyToSendCode != 0;
     m_InputBox->setPlainText(Q(InputBoxFromStored(config.InputBoxData)));
     OnTopmost();
+    m_Link->SetAutoReconnect(g_AppConfigExt.AutoReconnect != 0);
 
     // The display: styles, and the size limit as the start-up rule gives it whatever AutoClear is.
     m_Display->SetStyles(m_Styles);
@@ -291,6 +293,9 @@ void CKemPemviloDlg::ExecuteCommand(int id) {
         case ids::kCtrlKeyForCodes:
             m_bCtrlKeyToSendCode = true;
             break;
+        case ids::kAutoReconnect:
+            OnAutoReconnect();
+            break;
         case ids::kAssociate:
             AssociateConfigFiles(*m_pDialogs);
             break;
@@ -402,6 +407,9 @@ void CKemPemviloDlg::UpdateOtherMenuChecks() {
                 break;
             case ids::kPortForwarding:
                 action->setChecked(m_pTransmit != nullptr && m_pTransmit->IsOpen());
+                break;
+            case ids::kAutoReconnect:
+                action->setChecked(m_Link->auto_reconnect());
                 break;
             default:
                 break;

@@ -123,6 +123,7 @@ private:
     void ApplyComboParams(int id);
     void UpdateTitle();
     void ToggleOpen();
+    void OnAutoReconnect();
     LinkType CloseLink();
     void ShowLinkState();
     std::u16string PortListText() const;
@@ -132,6 +133,7 @@ private:
     void OnTrafficReady() override;
     void OnClientAccepted() override;
     void OnLinkClosed(int32_t code, uint64_t link_id) override;
+    void OnReconnectEvent(uint64_t token) override;
     bool AddTraffic(int32_t direction, const uint8_t* data, size_t count);
     void ShowTraffic(int first, bool clear);
     void RefreshRenderOptions();

@@ -187,6 +187,7 @@ void CKemPemviloDlg::BuildMenus() {
     AddCommand(m_OtherMenu, ids::kSendFile, QStringLiteral("发送文件..."));
     AddCommand(m_OtherMenu, ids::kPortForwarding, QStringLiteral("端口转发..."))
         ->setCheckable(true);
+    AddCommand(m_OtherMenu, ids::kAutoReconnect, QStringLiteral("自动重连"))->setCheckable(true);
     m_OtherMenu->addSeparator();
     AddCommand(m_OtherMenu, ids::kAssociate, QStringLiteral("关联*.pvto"));
     AddCommand(m_OtherMenu, ids::kSaveConfig, QStringLiteral("保存配置..."));

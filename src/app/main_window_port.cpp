@@ -7,9 +7,11 @@
 #include "app/control_ids.h"
 #include "app/main_window.h"
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "settings/profile_base.h"
 #include "terminal/com_choice_change.h"
 #include "terminal/config_store.h"
+#include "terminal/link_status_title.h"
 #include "terminal/port_list.h"
 #include "terminal/serial_param_text.h"
 #include "ui/kem_combo_box.h"
@@ -105,7 +107,16 @@ void CKemPemviloDlg::ApplyComboParams(int id) {
 }
 
 void CKemPemviloDlg::UpdateTitle() {
-    setWindowTitle(Q(WindowTitle(g_strConfigFile, windowTitle().toStdU16String())));
+    const std::u16string title = WindowTitle(g_strConfigFile, windowTitle().toStdU16String());
+    setWindowTitle(Q(TitleWithLinkMarks(title, m_Link->IsWaiting(), false)));
+}
+
+void CKemPemviloDlg::OnAutoReconnect() {
+    const bool on = !m_Link->auto_reconnect();
+    g_AppConfigExt.AutoReconnect = on ? 1 : 0;
+    // Turned off while waiting: the link is closed, as it would have been without the option.
+    m_Link->SetAutoReconnect(on);
+    ShowLinkState();
 }
 
 void CKemPemviloDlg::ToggleOpen() {
@@ -130,4 +141,5 @@ void CKemPemviloDlg::ShowLinkState() {
     m_OpenButton->setChecked(!closed);
     m_PortList->setEnabled(closed);
     m_ParamBox->setReadOnly(!closed);
+    UpdateTitle();
 }

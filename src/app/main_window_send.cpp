@@ -141,7 +141,8 @@ CKemPemviloDlg::SendOutcome CKemPemviloDlg::WriteAndShow(const uint8_t* data, si
             return SendOutcome::kNoLink;
         case LinkType::kSerial:
         case LinkType::kTcpClient:
-            if (!m_Link->IsOpen() && open_if_closed) {
+            // A link waiting to come back is not opened a second time by a send.
+            if (!m_Link->IsOpen() && open_if_closed && !m_Link->IsWaiting()) {
                 ToggleOpen();
             }
             if (!m_Link->IsOpen()) {

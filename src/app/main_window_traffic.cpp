@@ -74,6 +74,13 @@ void CKemPemviloDlg::OnLinkClosed(int32_t code, uint64_t link_id) {
         return;
     }
     ShowLinkState();
+    if (action == ClosedAction::kWaiting) {
+        // A file never resumes from a point nobody can know: it stops, and says so once.
+        if (m_FileSend) {
+            StopFileSend(u"发送文件失败:" + m_strSendFile);
+        }
+        return;
+    }
     if (action == ClosedAction::kLinkLost) {
         if (m_FileSend) {
             m_FileSend.reset();
@@ -82,6 +89,12 @@ void CKemPemviloDlg::OnLinkClosed(int32_t code, uint64_t link_id) {
         if (!message.empty()) {
             ShowNotice(message);
         }
+    }
+}
+
+void CKemPemviloDlg::OnReconnectEvent(uint64_t token) {
+    if (m_Link->OnReconnectEvent(token) != ReconnectAction::kIgnored) {
+        ShowLinkState();
     }
 }
 

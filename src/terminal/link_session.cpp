@@ -5,10 +5,14 @@
 #include <new>
 #include <utility>
 
+#include "platform/code_page.h"
+#include "platform/device_watch.h"
 #include "platform/thread.h"
 #include "terminal/serial_param_text.h"
 
 using kem::terminal::LinkConnection;
+using kem::terminal::LinkReconnect;
+using kem::terminal::ReconnectConnection;
 
 namespace {
 
@@ -35,23 +39,31 @@ LinkSession::LinkSession(LinkEventSink& sink, size_t inbound_bound)
     : sink_(sink),
       inbound_([this] { sink_.PostTrafficReady(); }, inbound_bound),
       serial_(std::make_unique<CKemPortCom>()),
-      net_(std::make_unique<LinkConnection>()) {
+      net_(std::make_unique<LinkConnection>()),
+      by_id_folder_(kem::platform::kSerialByIdFolder),
+      reconnect_(std::make_unique<LinkReconnect>(
+          [this](uint64_t token) { sink_.PostReconnectEvent(token); })) {
     serial_->m_pfnOnReceived = &OnSerialReceived;
     serial_->m_pfnOnGone = &OnSerialGone;
     serial_->m_pUser = this;
     serial_->m_bAutoOpen = 0;
     serial_->m_nKeptOfferMs = kSerialReofferMs;
 
+    InstallCallbacks(*net_);
+}
+
+void LinkSession::InstallCallbacks(CKemNetConnect& connection) {
     // Accepted clients inherit the callbacks, the user data and the send time-out.
-    net_->m_pfnOnAccepted = &OnNetAccepted;
-    net_->m_pfnOnReceived = &OnNetReceived;
-    net_->m_pfnOnDisconnected = &OnNetClosed;
-    net_->m_pUserData = this;
-    net_->m_dwSendTimeout = kSendTimeoutMs;
+    connection.m_pfnOnAccepted = &OnNetAccepted;
+    connection.m_pfnOnReceived = &OnNetReceived;
+    connection.m_pfnOnDisconnected = &OnNetClosed;
+    connection.m_pUserData = this;
+    connection.m_dwSendTimeout = kSendTimeoutMs;
 }
 
 LinkSession::~LinkSession() {
     Close();
+    reconnect_.reset();
     // The channels go before the queue their workers push into.
     net_.reset();
     serial_.reset();
@@ -146,6 +158,13 @@ OpenOutcome LinkSession::OpenSerial(std::u16string_view port_name, std::u16strin
         return outcome;
     }
     port_name_ = name;
+    // Found now, while the device is there: once it is gone the link may be all that still
+    // leads to it (an adapter plugged in again can come back under another number).
+    const std::string opened = kem::platform::WideToUtf8(serial_->port_path().value_or(name));
+    const std::string link = kem::platform::FindLinkTo(by_id_folder_, opened);
+    serial_watch_path_ = link.empty() ? opened : link;
+    serial_reopen_name_ =
+        link.empty() ? serial_->port_path().value_or(name) : kem::platform::Utf8ToWide(link);
     type_ = LinkType::kSerial;
     outcome.opened = type_;
     return outcome;
@@ -184,6 +203,7 @@ OpenOutcome LinkSession::OpenServer(std::u16string_view param_text) {
 
 LinkType LinkSession::Close() {
     const LinkType closed = type_;
+    StopWaiting();
     switch (type_) {
         case LinkType::kSerial:
             serial_->Close();
@@ -213,7 +233,7 @@ ToggleOutcome LinkSession::Toggle(LinkType type, std::u16string_view port_name,
         outcome.action = ToggleAction::kDroppedClient;
         return outcome;
     }
-    if (IsOpen()) {
+    if (IsOpen() || waiting_) {
         Close();
         outcome.action = ToggleAction::kClosed;
         return outcome;
@@ -258,6 +278,9 @@ void LinkSession::DropAllClients() {
 // ---- state -------------------------------------------------------------------------------
 
 LinkState LinkSession::State() const {
+    if (waiting_) {
+        return LinkState::kWaiting;
+    }
     switch (type_) {
         case LinkType::kSerial:
             return serial_->IsOpen() != 0 ? LinkState::kOpen : LinkState::kClosed;
@@ -275,10 +298,14 @@ LinkState LinkSession::State() const {
 }
 
 bool LinkSession::IsOpen() const {
-    return State() != LinkState::kClosed;
+    const LinkState state = State();
+    return state != LinkState::kClosed && state != LinkState::kWaiting;
 }
 
 bool LinkSession::CanLoopSend() const {
+    if (waiting_) {
+        return false;
+    }
     switch (type_) {
         case LinkType::kSerial:
             return serial_->IsOpen() != 0;
@@ -293,6 +320,9 @@ bool LinkSession::CanLoopSend() const {
 }
 
 uint64_t LinkSession::current_link_id() const {
+    if (waiting_) {
+        return 0;
+    }
     switch (type_) {
         case LinkType::kSerial:
             return serial_link_id_.load();
@@ -311,6 +341,9 @@ uint64_t LinkSession::current_link_id() const {
 LinkSession::SendResult LinkSession::Send(const uint8_t* data, size_t count) {
     if (data == nullptr || count == 0) {
         return SendResult::kSent;
+    }
+    if (waiting_) {
+        return SendResult::kNotOpen;
     }
     CKemNetConnect* connection = nullptr;
     switch (type_) {
@@ -400,6 +433,9 @@ ClosedAction LinkSession::OnLinkClosed(int32_t code, uint64_t link_id) {
         case LinkType::kTcpClient:
         case LinkType::kSerial:
             if (current_link_id() == link_id) {
+                if (auto_reconnect_ && StartWaiting()) {
+                    return ClosedAction::kWaiting;
+                }
                 lost_message_ = LostLinkMessage(type_, code);
                 Close();
                 return ClosedAction::kLinkLost;
@@ -442,4 +478,102 @@ std::u16string LinkSession::LostLinkMessage(LinkType type, int32_t code) const {
         default:
             return {};
     }
+}
+
+// ---- automatic reconnection ----------------------------------------------------------------
+
+void LinkSession::SetAutoReconnect(bool on) {
+    auto_reconnect_ = on;
+    if (!on && waiting_) {
+        Close();
+    }
+}
+
+bool LinkSession::StartWaiting() {
+    if (type_ == LinkType::kSerial) {
+        // The dead descriptor goes at once: while it is held, the node of an unplugged adapter
+        // cannot be reused and it would come back under another number.
+        serial_->Close();
+        waiting_ = reconnect_->StartSerial(serial_watch_path_);
+        return waiting_;
+    }
+    if (type_ == LinkType::kTcpClient) {
+        net_->Abort();
+        net_->StopConnect();
+        net_->Disconnect(false);
+        waiting_ = StartClientWait();
+        return waiting_;
+    }
+    return false;
+}
+
+bool LinkSession::StartClientWait() {
+    // The address the lost connection had: no name is resolved on the worker, whose waits
+    // must all be ones a stop request ends.
+    auto connection = std::make_unique<ReconnectConnection>();
+    InstallCallbacks(*connection);
+    return reconnect_->StartClient(std::move(connection), net_->m_dwRemoteAddr,
+                                   net_->m_nRemotePort);
+}
+
+void LinkSession::StopWaiting() {
+    reconnect_->Stop();
+    waiting_ = false;
+}
+
+ReconnectAction LinkSession::OnReconnectEvent(uint64_t token) {
+    if (!waiting_ || token == 0 || token != reconnect_->token()) {
+        return ReconnectAction::kIgnored;
+    }
+    switch (type_) {
+        case LinkType::kSerial:
+            return ReopenSerial();
+        case LinkType::kTcpClient:
+            return AdoptReconnected();
+        default:
+            return ReconnectAction::kIgnored;
+    }
+}
+
+ReconnectAction LinkSession::ReopenSerial() {
+    serial_->SetPortName(serial_reopen_name_.c_str());
+    serial_->SetCommParam(com_param_);
+    serial_link_id_ = kem::terminal::NextLinkId();
+    if (serial_->Open() <= 0) {
+        // Often the node is there before it can be used (permissions not set yet, another
+        // program still holds it): the worker looks again a little later.
+        reconnect_->RetrySerial();
+        return ReconnectAction::kStillWaiting;
+    }
+    StopWaiting();
+    return ReconnectAction::kReconnected;
+}
+
+ReconnectAction LinkSession::AdoptReconnected() {
+    std::unique_ptr<ReconnectConnection> connection = reconnect_->TakeConnection();
+    if (!connection) {
+        return ReconnectAction::kStillWaiting;
+    }
+    reconnect_->Stop();
+    if (connection->ended()) {
+        // It ended before it was adopted; its close event, if not yet seen, names a link that
+        // is not current and is ignored. Start over from the same address.
+        const uint32_t address = connection->m_dwRemoteAddr;
+        const uint16_t port = connection->m_nRemotePort;
+        Discard(std::move(connection));
+        auto fresh = std::make_unique<ReconnectConnection>();
+        InstallCallbacks(*fresh);
+        waiting_ = reconnect_->StartClient(std::move(fresh), address, port);
+        if (!waiting_) {
+            Close();  // no worker to wait with: closed, which State() shows
+        }
+        return ReconnectAction::kStillWaiting;
+    }
+    // Not ended now means its close event comes later, carrying its id, which is current from
+    // here on.
+    std::unique_ptr<LinkConnection> previous = std::move(net_);
+    net_ = std::move(connection);
+    Discard(std::move(previous));
+    waiting_ = false;
+    return ReconnectAction::kReconnected;
 }

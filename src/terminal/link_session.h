@@ -1,7 +1,9 @@
 // The main window's link: opens and closes the serial port, the TCP client or the TCP server,
 // carries received bytes from the worker threads to the window's thread through one bounded
 // queue, and keeps the server's client so that only the window's thread ever uses or destroys
-// it. No Qt here: the window reaches the session through LinkEventSink and plain calls.
+// it. With automatic reconnection on, a lost serial port or client connection waits to come
+// back instead (see LinkReconnect). No Qt here: the window reaches the session through
+// LinkEventSink and plain calls.
 #pragma once
 
 #include <atomic>
@@ -18,6 +20,7 @@
 #include "terminal/inbound_queue.h"
 #include "terminal/link_connection.h"
 #include "terminal/link_lost_text.h"
+#include "terminal/link_reconnect.h"
 #include "terminal/link_text.h"
 
 // How worker threads tell the owner's (window) thread of events. Each call must only post
@@ -31,6 +34,9 @@ public:
     virtual void PostClientAccepted() = 0;
     // A connection ended or the serial device went away: call OnLinkClosed with both values.
     virtual void PostLinkClosed(int32_t code, uint64_t link_id) = 0;
+    // A waiting link may be back (the device is there again, or a connection got through):
+    // call OnReconnectEvent with the token.
+    virtual void PostReconnectEvent(uint64_t token) = 0;
 };
 
 // The result of Open: the type opened, or kNone with the notice text (caption "提示").
@@ -44,6 +50,14 @@ enum class ClosedAction {
     kIgnored,     // stale: not the current link
     kClientLeft,  // server: its client left; the caption goes back to "停止"
     kLinkLost,    // the serial port or the client connection went away: the link is closed
+    kWaiting,     // it went away and automatic reconnection waits for it to come back
+};
+
+// What OnReconnectEvent did.
+enum class ReconnectAction {
+    kIgnored,       // stale: no longer the present wait
+    kStillWaiting,  // not back yet (the reopen failed, or the connection ended at once)
+    kReconnected,   // the link is open again (State() is kOpen)
 };
 
 // What the Open button did (Toggle).
@@ -103,11 +117,12 @@ public:
     OpenOutcome Open(LinkType type, std::u16string_view port_name, std::u16string_view param_text);
 
     // Closes the open link (server: stops listening and drops its client and any client not
-    // yet adopted). Returns the type closed, kNone when nothing was open. Window's thread.
+    // yet adopted); a link waiting to come back stops waiting (promptly, also while a connect
+    // attempt runs). Returns the type closed, kNone when nothing was open. Window's thread.
     LinkType Close();
 
     // The Open button: drops only the client of a server that has a connected one; otherwise
-    // closes an open link or opens a closed one (as Open). Window's thread.
+    // closes an open or waiting link or opens a closed one (as Open). Window's thread.
     ToggleOutcome Toggle(LinkType type, std::u16string_view port_name,
                          std::u16string_view param_text);
 
@@ -115,15 +130,49 @@ public:
     // listening) and returns true; otherwise false and nothing changes. Window's thread.
     bool DropClient();
 
-    // The type of the open link (kNone when closed). Window's thread.
+    // The type of the open link, or of the link waiting to come back (kNone when closed).
+    // Window's thread.
     LinkType type() const { return type_; }
-    // The state the Open button shows. Window's thread.
+    // The state the Open button shows (kWaiting while a lost link waits to come back).
+    // Window's thread.
     LinkState State() const;
-    // Serial port open, client connected, or server listening. Window's thread.
+    // Serial port open, client connected, or server listening; false while waiting. Window's
+    // thread.
     bool IsOpen() const;
     // Whether the loop timer should send: serial open, client connected, or server with a
     // connected client. Window's thread.
     bool CanLoopSend() const;
+
+    // Automatic reconnection (off by default). With it on, a serial port whose device went
+    // away and a client connection that ended are not closed but wait (State() kWaiting):
+    //  - serial: the descriptor is closed; once the device is there again (the same path, or
+    //    the adapter found again through the by-id link that named it when it was opened) it
+    //    is reopened with com_param() and the DTR state, at most every 250 ms;
+    //  - client: a worker connects to the same address again, first after 0.5 s, the pause
+    //    doubling after each failure up to 5 s.
+    // The worker posts PostReconnectEvent; OnReconnectEvent finishes the work. Turning it off
+    // while waiting closes the link. Window's thread.
+    void SetAutoReconnect(bool on);
+    bool auto_reconnect() const { return auto_reconnect_; }
+    // True while a lost link waits to come back. Window's thread.
+    bool IsWaiting() const { return waiting_; }
+
+    // On PostReconnectEvent: a token that is not the present wait's is kIgnored. Serial: the
+    // port is reopened; kReconnected, or kStillWaiting when that failed (the wait goes on and
+    // tries again no sooner than 250 ms later). Client: the connection that got through
+    // becomes the current link with its own link id (kReconnected), or, when it already ended,
+    // connecting starts over (kStillWaiting; in the rare case that no worker can be started
+    // the link is closed instead, as State() then shows). Window's thread.
+    ReconnectAction OnReconnectEvent(uint64_t token);
+
+    // The folder searched, at each serial open, for a link naming the opened device; default
+    // kem::platform::kSerialByIdFolder. Window's thread, before Open.
+    void SetSerialByIdFolder(std::string folder) { by_id_folder_ = std::move(folder); }
+    // The path a lost serial port is waited for and reopened through (UTF-8; empty before the
+    // first serial open). Window's thread.
+    const std::string& serial_watch_path() const { return serial_watch_path_; }
+    // The reconnect worker, for tests and diagnostics.
+    const kem::terminal::LinkReconnect& reconnect() const { return *reconnect_; }
 
     enum class SendResult { kSent, kNotOpen, kFailed };
     // Writes to the open link: serial (bounded by its write stall), client (bounded by
@@ -143,8 +192,10 @@ public:
     bool AdoptAcceptedClient();
 
     // On PostLinkClosed: acts only when `link_id` names the current link. The server's client:
-    // destroyed, kClientLeft. The client connection or the serial port: closed as Close does,
-    // kLinkLost (LostLinkMessage then has the notice). Anything else: kIgnored. Window's thread.
+    // destroyed, kClientLeft. The client connection or the serial port: with automatic
+    // reconnection, it waits to come back (kWaiting, no notice); otherwise, or when the wait
+    // cannot start, closed as Close does, kLinkLost (LostLinkMessage then has the notice).
+    // Anything else: kIgnored. Window's thread.
     ClosedAction OnLinkClosed(int32_t code, uint64_t link_id);
 
     // Hands com_param() to the serial channel. An open port is closed, left for 100 ms and
@@ -166,7 +217,8 @@ public:
 
     // The server's adopted client (null when none). Window's thread; for tests.
     CKemNetConnect* current_client() const { return client_.get(); }
-    // Id of the current link (serial open or client connection); 0 when none. Window's thread.
+    // Id of the current link (serial open or client connection); 0 when none or while
+    // waiting. Window's thread.
     uint64_t current_link_id() const;
     // The inbound queue, for tests and diagnostics.
     const kem::terminal::InboundQueue& inbound() const { return inbound_; }
@@ -184,6 +236,16 @@ private:
     OpenOutcome OpenServer(std::u16string_view param_text);
     // Disconnects and destroys the adopted client and every waiting one.
     void DropAllClients();
+    // Sets the installed call-backs, user data and send time-out on a client connection.
+    void InstallCallbacks(CKemNetConnect& connection);
+    // Closes the lost serial port or client connection and starts waiting for it; false when
+    // the wait could not start (then nothing waits).
+    bool StartWaiting();
+    bool StartClientWait();
+    // Ends a wait; the link is then closed.
+    void StopWaiting();
+    ReconnectAction ReopenSerial();
+    ReconnectAction AdoptReconnected();
     static void Discard(std::unique_ptr<kem::terminal::LinkConnection> connection);
 
     LinkEventSink& sink_;
@@ -201,4 +263,12 @@ private:
 
     std::unique_ptr<CKemPortCom> serial_;
     std::unique_ptr<kem::terminal::LinkConnection> net_;
+
+    bool auto_reconnect_ = false;
+    bool waiting_ = false;
+    std::string by_id_folder_;
+    std::string serial_watch_path_;      // by-id link, or the opened device path
+    std::u16string serial_reopen_name_;  // the same, as the serial channel takes it
+    // Declared last: its worker's connection pushes into the queue and posts to the sink.
+    std::unique_ptr<kem::terminal::LinkReconnect> reconnect_;
 };

@@ -144,6 +144,7 @@ const char16_t* OpenButtonCaption(LinkState state) {
         case LinkState::kOpen:
             return u"关闭";
         case LinkState::kListening:
+        case LinkState::kWaiting:
             return u"停止";
         case LinkState::kServingClient:
             return u"断开";

@@ -93,6 +93,7 @@ enum class LinkState {
     kOpen,           // serial port open or client connected: "关闭"
     kListening,      // server without a client: "停止"
     kServingClient,  // server with a client: "断开"
+    kWaiting,        // a lost serial port or client waits to come back: "停止"
 };
 const char16_t* OpenButtonCaption(LinkState state);
 

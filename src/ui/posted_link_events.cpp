@@ -8,6 +8,7 @@ namespace {
 const QEvent::Type kTrafficReadyEvent = static_cast<QEvent::Type>(QEvent::User + 1);
 const QEvent::Type kClientAcceptedEvent = static_cast<QEvent::Type>(QEvent::User + 10);
 const QEvent::Type kLinkClosedEvent = static_cast<QEvent::Type>(QEvent::User + 12);
+const QEvent::Type kReconnectEvent = static_cast<QEvent::Type>(QEvent::User + 13);
 
 class LinkClosedEvent : public QEvent {
 public:
@@ -15,6 +16,12 @@ public:
         : QEvent(kLinkClosedEvent), code(code), link_id(link_id) {}
     const int32_t code;
     const uint64_t link_id;
+};
+
+class ReconnectEvent : public QEvent {
+public:
+    explicit ReconnectEvent(uint64_t token) : QEvent(kReconnectEvent), token(token) {}
+    const uint64_t token;
 };
 
 }  // namespace
@@ -31,6 +38,10 @@ void PostedLinkEvents::PostLinkClosed(int32_t code, uint64_t link_id) {
     QCoreApplication::postEvent(target_, new LinkClosedEvent(code, link_id));
 }
 
+void PostedLinkEvents::PostReconnectEvent(uint64_t token) {
+    QCoreApplication::postEvent(target_, new ReconnectEvent(token));
+}
+
 bool PostedLinkEvents::DispatchLinkEvent(QEvent* event) {
     if (event->type() == kTrafficReadyEvent) {
         OnTrafficReady();
@@ -39,6 +50,8 @@ bool PostedLinkEvents::DispatchLinkEvent(QEvent* event) {
     } else if (event->type() == kLinkClosedEvent) {
         const auto* closed = static_cast<const LinkClosedEvent*>(event);
         OnLinkClosed(closed->code, closed->link_id);
+    } else if (event->type() == kReconnectEvent) {
+        OnReconnectEvent(static_cast<const ReconnectEvent*>(event)->token);
     } else {
         return false;
     }

@@ -24,12 +24,14 @@ protected:
     virtual void OnTrafficReady() = 0;
     virtual void OnClientAccepted() = 0;
     virtual void OnLinkClosed(int32_t code, uint64_t link_id) = 0;
+    virtual void OnReconnectEvent(uint64_t token) = 0;
 
 private:
     // Worker threads: post only.
     void PostTrafficReady() override;
     void PostClientAccepted() override;
     void PostLinkClosed(int32_t code, uint64_t link_id) override;
+    void PostReconnectEvent(uint64_t token) override;
 
     QObject* target_;
 };

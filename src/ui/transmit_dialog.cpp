@@ -1,5 +1,6 @@
 #include "ui/transmit_dialog.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "settings/profile_base.h"
+#include "terminal/link_status_title.h"
 #include "terminal/port_list.h"
 #include "terminal/serial_param_text.h"
 #include "terminal/traffic_queue.h"
@@ -71,9 +74,10 @@ CDlgTransmit::CDlgTransmit(QWidget* parent, UserDialogs& dialogs)
       PostedLinkEvents(this),
       m_Dialogs(dialogs),
       m_Link(std::make_unique<LinkSession>(static_cast<LinkEventSink&>(*this))) {
-    setWindowTitle(QStringLiteral("端口转发"));
     setModal(false);
     BuildControls();
+    m_Link->SetAutoReconnect(g_AppConfigExt.TransmitAutoReconnect != 0);
+    m_chkAutoReconnect->setChecked(m_Link->auto_reconnect());
     ShowCounts();
     ShowLinkState();
 }
@@ -120,10 +124,15 @@ void CDlgTransmit::BuildControls() {
     m_btnClear->setObjectName(QStringLiteral("1063"));
     m_btnClear->setGeometry(Du(163, 48, 13, 14));
 
+    m_chkAutoReconnect = new QCheckBox(QStringLiteral("自动重连"), this);
+    m_chkAutoReconnect->setObjectName(QString::number(transmit_ids::kAutoReconnect));
+    m_chkAutoReconnect->setGeometry(Du(7, 66, 80, 10));
+
     connect(m_cbPort, &CKemComboBox::dropDown, this, &CDlgTransmit::FillPortList);
     connect(m_cbPort, &CKemComboBox::selectionChanged, this, &CDlgTransmit::OnPortSelected);
     connect(m_btnOpen, &QPushButton::clicked, this, &CDlgTransmit::OnOpenClicked);
     connect(m_btnClear, &QPushButton::clicked, this, &CDlgTransmit::OnClearCounts);
+    connect(m_chkAutoReconnect, &QCheckBox::toggled, this, &CDlgTransmit::OnAutoReconnectToggled);
 }
 
 QWidget* CDlgTransmit::Control(int id) const {
@@ -140,6 +149,8 @@ QWidget* CDlgTransmit::Control(int id) const {
             return m_edRx;
         case transmit_ids::kClearCounts:
             return m_btnClear;
+        case transmit_ids::kAutoReconnect:
+            return m_chkAutoReconnect;
         default:
             return nullptr;
     }
@@ -256,6 +267,19 @@ void CDlgTransmit::ShowLinkState() {
     m_btnOpen->setChecked(!closed);
     m_cbPort->setEnabled(closed);
     m_edParam->setReadOnly(!closed);
+    setWindowTitle(Q(TitleWithLinkMarks(u"端口转发", state == LinkState::kWaiting, false)));
+}
+
+void CDlgTransmit::OnAutoReconnectToggled(bool on) {
+    g_AppConfigExt.TransmitAutoReconnect = on ? 1 : 0;
+    m_Link->SetAutoReconnect(on);
+    ShowLinkState();
+}
+
+void CDlgTransmit::OnReconnectEvent(uint64_t token) {
+    if (m_Link->OnReconnectEvent(token) != ReconnectAction::kIgnored) {
+        ShowLinkState();
+    }
 }
 
 void CDlgTransmit::customEvent(QEvent* event) {

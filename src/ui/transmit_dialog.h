@@ -16,6 +16,7 @@
 #include "terminal/user_dialogs.h"
 #include "ui/posted_link_events.h"
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class CKemComboBox;
@@ -23,12 +24,13 @@ class CKemLineEdit;
 
 // The control identifiers of the window.
 namespace transmit_ids {
-inline constexpr int kPortList = 1001;     // entry list: serial ports, "TCP/IP", "SERVER"
-inline constexpr int kParam = 1006;        // parameter text of the chosen kind
-inline constexpr int kOpen = 1014;         // open / close toggle
-inline constexpr int kTxCount = 1057;      // bytes handed to the second link
-inline constexpr int kRxCount = 1058;      // bytes received from the second link
-inline constexpr int kClearCounts = 1063;  // "X": both counters back to 0
+inline constexpr int kPortList = 1001;       // entry list: serial ports, "TCP/IP", "SERVER"
+inline constexpr int kParam = 1006;          // parameter text of the chosen kind
+inline constexpr int kOpen = 1014;           // open / close toggle
+inline constexpr int kTxCount = 1057;        // bytes handed to the second link
+inline constexpr int kRxCount = 1058;        // bytes received from the second link
+inline constexpr int kClearCounts = 1063;    // "X": both counters back to 0
+inline constexpr int kAutoReconnect = 1091;  // "自动重连": the second link comes back by itself
 }  // namespace transmit_ids
 
 class CDlgTransmit : public QDialog, private PostedLinkEvents {
@@ -96,6 +98,8 @@ private:
     void OnTrafficReady() override;
     void OnClientAccepted() override;
     void OnLinkClosed(int32_t code, uint64_t link_id) override;
+    void OnReconnectEvent(uint64_t token) override;
+    void OnAutoReconnectToggled(bool on);
     void ShowLinkState();
     void ShowCounts();
     std::u16string PortText() const;
@@ -108,6 +112,7 @@ private:
     QLineEdit* m_edTx = nullptr;
     QLineEdit* m_edRx = nullptr;
     QPushButton* m_btnClear = nullptr;
+    QCheckBox* m_chkAutoReconnect = nullptr;
 
     // Before the window is created no kind is chosen, so nothing is stored for one.
     LinkType m_nType = LinkType::kNone;

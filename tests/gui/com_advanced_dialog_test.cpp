@@ -28,6 +28,7 @@ public:
     void PostTrafficReady() override {}
     void PostClientAccepted() override {}
     void PostLinkClosed(int32_t, uint64_t) override {}
+    void PostReconnectEvent(uint64_t) override {}
 };
 
 class ComAdvancedDialogTest : public ::testing::Test {

@@ -19,6 +19,7 @@
 #include "app/main_window.h"
 #include "gui/qt_app.h"
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "support/scratch_files.h"
 #include "terminal/config_store.h"
 #include "terminal/scripted_dialogs.h"
@@ -33,12 +34,14 @@ protected:
         setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
         g_AppConfig = DefaultAppConfig();
+        g_AppConfigExt = DefaultAppConfigExt();
         g_strConfigFile.clear();
     }
 
     void TearDown() override {
         window_.reset();
         g_AppConfig = DefaultAppConfig();
+        g_AppConfigExt = DefaultAppConfigExt();
         g_strConfigFile.clear();
         unsetenv("KEMPEMVILO_REGISTRY");
         unsetenv("XDG_DATA_HOME");

@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 
 // What the workers posted, in order, for a "window" to pick up.
 struct Posted {
-    enum Kind { kTraffic, kAccepted, kClosed } kind = kTraffic;
+    enum Kind { kTraffic, kAccepted, kClosed, kReconnect } kind = kTraffic;
     int32_t code = 0;
     uint64_t id = 0;
 };
@@ -46,6 +46,7 @@ public:
     void PostLinkClosed(int32_t code, uint64_t link_id) override {
         Push({Posted::kClosed, code, link_id});
     }
+    void PostReconnectEvent(uint64_t token) override { Push({Posted::kReconnect, 0, token}); }
 
     // The oldest event, waiting up to `timeout_ms`.
     std::optional<Posted> Next(int timeout_ms) {
@@ -94,7 +95,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Posted> events_;
-    int counts_[3] = {};
+    int counts_[4] = {};
 };
 
 // A pseudo-terminal standing in for the serial device: the session opens the slave by path,
@@ -730,6 +731,8 @@ TEST(LinkSessionStress, WindowSendsWhileTwoHundredClientsComeAndGo) {
                                 ? 1
                                 : 0;
                     break;
+                case Posted::kReconnect:
+                    break;  // automatic reconnection is off here
             }
         };
         while (!clients_done) {
