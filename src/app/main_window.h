@@ -134,6 +134,7 @@ private:
     void OnClientAccepted() override;
     void OnLinkClosed(int32_t code, uint64_t link_id) override;
     void OnReconnectEvent(uint64_t token) override;
+    void OnLinkStatus() override { UpdateTitle(); }
     bool AddTraffic(int32_t direction, const uint8_t* data, size_t count);
     void ShowTraffic(int first, bool clear);
     void RefreshRenderOptions();

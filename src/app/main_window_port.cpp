@@ -108,7 +108,7 @@ void CKemPemviloDlg::ApplyComboParams(int id) {
 
 void CKemPemviloDlg::UpdateTitle() {
     const std::u16string title = WindowTitle(g_strConfigFile, windowTitle().toStdU16String());
-    setWindowTitle(Q(TitleWithLinkMarks(title, m_Link->IsWaiting(), false)));
+    setWindowTitle(Q(TitleWithLinkMarks(title, m_Link->IsWaiting(), m_Link->Unconfirmed())));
 }
 
 void CKemPemviloDlg::OnAutoReconnect() {

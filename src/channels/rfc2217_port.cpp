@@ -123,6 +123,7 @@ int32_t CKemRfc2217Port::Open(std::u16string_view url, const tagComPortParam& pa
             m_LastError = error;
             return FailOpen(kConnectFailed);
         }
+        m_Peer = {address, endpoint->port};
 
         m_pRecvBuf.reset(new (std::nothrow) uint8_t[kRecvBufSize]());
         m_pRawBuf.reset(new (std::nothrow) uint8_t[kRecvBufSize]());

@@ -133,6 +133,9 @@ public:
     // The record and URL in use. Owner's thread.
     const tagComPortParam& param() const { return m_Param; }
     const std::u16string& url() const { return m_szUrl; }
+    // The server the last successful Open connected to (its resolved address), so that a
+    // lost link can be looked for again without resolving the name. Owner's thread.
+    const kem::platform::Ipv4Endpoint& peer() const { return m_Peer; }
 
     // Installed by the owner before Open.
     ReceiveProc m_pfnOnReceived = nullptr;
@@ -195,6 +198,7 @@ private:
     int32_t FailOpen(int32_t code);
 
     std::u16string m_szUrl;
+    kem::platform::Ipv4Endpoint m_Peer;
     tagComPortParam m_Param;
     int32_t m_bDtrEnable = 0;
     int32_t m_bRtsEnable = 1;

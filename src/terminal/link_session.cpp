@@ -39,6 +39,7 @@ LinkSession::LinkSession(LinkEventSink& sink, size_t inbound_bound)
     : sink_(sink),
       inbound_([this] { sink_.PostTrafficReady(); }, inbound_bound),
       serial_(std::make_unique<CKemPortCom>()),
+      remote_(std::make_unique<CKemRfc2217Port>()),
       net_(std::make_unique<LinkConnection>()),
       by_id_folder_(kem::platform::kSerialByIdFolder),
       reconnect_(std::make_unique<LinkReconnect>(
@@ -48,6 +49,13 @@ LinkSession::LinkSession(LinkEventSink& sink, size_t inbound_bound)
     serial_->m_pUser = this;
     serial_->m_bAutoOpen = 0;
     serial_->m_nKeptOfferMs = kSerialReofferMs;
+
+    // The remote port hands its bytes over exactly as the local one does.
+    remote_->m_pfnOnReceived = &OnSerialReceived;
+    remote_->m_pfnOnGone = &OnRemoteGone;
+    remote_->m_pfnOnUnconfirmed = &OnRemoteUnconfirmed;
+    remote_->m_pUser = this;
+    remote_->m_nKeptOfferMs = kSerialReofferMs;
 
     InstallCallbacks(*net_);
 }
@@ -66,6 +74,7 @@ LinkSession::~LinkSession() {
     reconnect_.reset();
     // The channels go before the queue their workers push into.
     net_.reset();
+    remote_.reset();
     serial_.reset();
 }
 
@@ -85,6 +94,15 @@ int32_t LinkSession::OnSerialReceived(const char16_t*, const uint8_t* data, int3
 void LinkSession::OnSerialGone(void* user) {
     auto* self = static_cast<LinkSession*>(user);
     self->sink_.PostLinkClosed(kSerialGoneCode, self->serial_link_id_.load());
+}
+
+void LinkSession::OnRemoteGone(void* user) {
+    auto* self = static_cast<LinkSession*>(user);
+    self->sink_.PostLinkClosed(kRemoteGoneCode, self->serial_link_id_.load());
+}
+
+void LinkSession::OnRemoteUnconfirmed(void* user) {
+    static_cast<LinkSession*>(user)->sink_.PostLinkStatus();
 }
 
 void LinkSession::OnNetAccepted(CKemNetConnect* connection) {
@@ -148,6 +166,9 @@ OpenOutcome LinkSession::OpenSerial(std::u16string_view port_name, std::u16strin
         outcome.message = kBadComParamMessage;
         return outcome;
     }
+    if (CKemRfc2217Port::ParseRfc2217Url(port_name)) {
+        return OpenRemote(port_name);
+    }
     const std::u16string name(port_name);
     serial_->SetPortName(name.c_str());
     serial_->SetCommParam(com_param_);
@@ -165,6 +186,21 @@ OpenOutcome LinkSession::OpenSerial(std::u16string_view port_name, std::u16strin
     serial_watch_path_ = link.empty() ? opened : link;
     serial_reopen_name_ =
         link.empty() ? serial_->port_path().value_or(name) : kem::platform::Utf8ToWide(link);
+    type_ = LinkType::kSerial;
+    outcome.opened = type_;
+    return outcome;
+}
+
+OpenOutcome LinkSession::OpenRemote(std::u16string_view url) {
+    OpenOutcome outcome;
+    serial_link_id_ = kem::terminal::NextLinkId();
+    const int32_t result = remote_->Open(url, com_param_, serial_->m_bDtrEnable != 0);
+    if (result <= 0) {
+        outcome.message = SerialOpenFailedText(result);
+        return outcome;
+    }
+    port_name_ = std::u16string(url);
+    remote_active_ = true;
     type_ = LinkType::kSerial;
     outcome.opened = type_;
     return outcome;
@@ -207,6 +243,7 @@ LinkType LinkSession::Close() {
     switch (type_) {
         case LinkType::kSerial:
             serial_->Close();
+            remote_->Close();
             break;
         case LinkType::kTcpClient:
             net_->Abort();
@@ -223,6 +260,7 @@ LinkType LinkSession::Close() {
             break;
     }
     type_ = LinkType::kNone;
+    remote_active_ = false;
     return closed;
 }
 
@@ -283,7 +321,7 @@ LinkState LinkSession::State() const {
     }
     switch (type_) {
         case LinkType::kSerial:
-            return serial_->IsOpen() != 0 ? LinkState::kOpen : LinkState::kClosed;
+            return SerialSideOpen() ? LinkState::kOpen : LinkState::kClosed;
         case LinkType::kTcpClient:
             return net_->m_bConnected != 0 ? LinkState::kOpen : LinkState::kClosed;
         case LinkType::kTcpServer:
@@ -302,13 +340,21 @@ bool LinkSession::IsOpen() const {
     return state != LinkState::kClosed && state != LinkState::kWaiting;
 }
 
+bool LinkSession::SerialSideOpen() const {
+    return remote_active_ ? remote_->IsOpen() != 0 : serial_->IsOpen() != 0;
+}
+
+bool LinkSession::Unconfirmed() const {
+    return remote_active_ && !waiting_ && !remote_->Unconfirmed().empty();
+}
+
 bool LinkSession::CanLoopSend() const {
     if (waiting_) {
         return false;
     }
     switch (type_) {
         case LinkType::kSerial:
-            return serial_->IsOpen() != 0;
+            return SerialSideOpen();
         case LinkType::kTcpClient:
             return net_->m_bConnected != 0;
         case LinkType::kTcpServer:
@@ -348,7 +394,7 @@ LinkSession::SendResult LinkSession::Send(const uint8_t* data, size_t count) {
     CKemNetConnect* connection = nullptr;
     switch (type_) {
         case LinkType::kSerial:
-            if (serial_->IsOpen() == 0) {
+            if (!SerialSideOpen()) {
                 return SendResult::kNotOpen;
             }
             break;
@@ -367,7 +413,8 @@ LinkSession::SendResult LinkSession::Send(const uint8_t* data, size_t count) {
     for (size_t at = 0; at < count;) {
         const auto piece = static_cast<int32_t>(std::min(count - at, kSendPiece));
         if (connection == nullptr) {
-            const int32_t written = serial_->Send(data + at, piece);
+            const int32_t written =
+                remote_active_ ? remote_->Send(data + at, piece) : serial_->Send(data + at, piece);
             if (written == CKemPortCom::kWriteNotOpen) {
                 return SendResult::kNotOpen;
             }
@@ -449,6 +496,15 @@ ClosedAction LinkSession::OnLinkClosed(int32_t code, uint64_t link_id) {
 
 ApplyParamOutcome LinkSession::ApplyComParam() {
     ApplyParamOutcome outcome;
+    if (type_ == LinkType::kSerial && remote_active_) {
+        // The remote port takes new settings on the fly: no reconnection, nothing lost.
+        serial_->SetCommParam(com_param_);
+        if (remote_->SetCommParam(com_param_) != 0) {
+            outcome.message = kBadComParamMessage;
+        }
+        remote_->SetDtr(serial_->m_bDtrEnable);
+        return outcome;
+    }
     if (type_ != LinkType::kSerial || serial_->IsOpen() == 0) {
         serial_->SetCommParam(com_param_);
         return outcome;
@@ -471,8 +527,12 @@ ApplyParamOutcome LinkSession::ApplyComParam() {
 
 std::u16string LinkSession::LostLinkMessage(LinkType type, int32_t code) const {
     switch (type) {
-        case LinkType::kSerial:
-            return kem::terminal::SerialLostText(port_name_);
+        case LinkType::kSerial: {
+            // A remote port says why its server went: a broken stream is not a pulled cable.
+            const std::u16string reason = remote_active_ ? remote_->last_reason() : u"";
+            const std::u16string text = kem::terminal::SerialLostText(port_name_);
+            return reason.empty() ? text : text + u"(" + reason + u")";
+        }
         case LinkType::kTcpClient:
             return kem::terminal::ServerClosedText(code);
         default:
@@ -490,6 +550,11 @@ void LinkSession::SetAutoReconnect(bool on) {
 }
 
 bool LinkSession::StartWaiting() {
+    if (type_ == LinkType::kSerial && remote_active_) {
+        remote_->Close();
+        waiting_ = StartRemoteWait();
+        return waiting_;
+    }
     if (type_ == LinkType::kSerial) {
         // The dead descriptor goes at once: while it is held, the node of an unplugged adapter
         // cannot be reused and it would come back under another number.
@@ -516,6 +581,14 @@ bool LinkSession::StartClientWait() {
                                    net_->m_nRemotePort);
 }
 
+bool LinkSession::StartRemoteWait() {
+    // Only a connection to see that the server is back: no call-backs, so nothing it hears
+    // reaches the queue; the remote port itself connects once it got through.
+    const kem::platform::Ipv4Endpoint& peer = remote_->peer();
+    return reconnect_->StartClient(std::make_unique<ReconnectConnection>(), peer.address,
+                                   peer.port);
+}
+
 void LinkSession::StopWaiting() {
     reconnect_->Stop();
     waiting_ = false;
@@ -527,7 +600,7 @@ ReconnectAction LinkSession::OnReconnectEvent(uint64_t token) {
     }
     switch (type_) {
         case LinkType::kSerial:
-            return ReopenSerial();
+            return remote_active_ ? ReopenRemote() : ReopenSerial();
         case LinkType::kTcpClient:
             return AdoptReconnected();
         default:
@@ -546,6 +619,25 @@ ReconnectAction LinkSession::ReopenSerial() {
         return ReconnectAction::kStillWaiting;
     }
     StopWaiting();
+    return ReconnectAction::kReconnected;
+}
+
+ReconnectAction LinkSession::ReopenRemote() {
+    std::unique_ptr<ReconnectConnection> probe = reconnect_->TakeConnection();
+    if (!probe) {
+        return ReconnectAction::kStillWaiting;
+    }
+    reconnect_->Stop();
+    Discard(std::move(probe));
+    serial_link_id_ = kem::terminal::NextLinkId();
+    if (remote_->Open(port_name_, com_param_, serial_->m_bDtrEnable != 0) <= 0) {
+        waiting_ = StartRemoteWait();
+        if (!waiting_) {
+            Close();  // no worker to wait with: closed, which State() shows
+        }
+        return ReconnectAction::kStillWaiting;
+    }
+    waiting_ = false;
     return ReconnectAction::kReconnected;
 }
 

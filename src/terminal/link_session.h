@@ -17,6 +17,7 @@
 
 #include "channels/net_connect.h"
 #include "channels/port_com.h"
+#include "channels/rfc2217_port.h"
 #include "terminal/inbound_queue.h"
 #include "terminal/link_connection.h"
 #include "terminal/link_lost_text.h"
@@ -37,6 +38,9 @@ public:
     // A waiting link may be back (the device is there again, or a connection got through):
     // call OnReconnectEvent with the token.
     virtual void PostReconnectEvent(uint64_t token) = 0;
+    // What the window marks in its title changed (a remote port left settings unconfirmed):
+    // look at Unconfirmed() again. Sinks that show no marks need not post it.
+    virtual void PostLinkStatus() {}
 };
 
 // The result of Open: the type opened, or kNone with the notice text (caption "提示").
@@ -84,6 +88,8 @@ class LinkSession {
 public:
     // The close code a serial device that went away reports.
     static constexpr int32_t kSerialGoneCode = static_cast<int32_t>(CKemPortCom::kReadDeviceGone);
+    // The close code of a remote serial port ("rfc2217://") whose connection ended.
+    static constexpr int32_t kRemoteGoneCode = -2217;
     // How long a send may make no progress before it fails.
     static constexpr uint32_t kSendTimeoutMs = 2000;
     // Pause between closing and reopening the port for new parameters.
@@ -215,6 +221,15 @@ public:
     CKemPortCom& serial() { return *serial_; }
     CKemNetConnect& net() { return *net_; }
 
+    // A serial link whose port name is "rfc2217://host:port" is a remote port (see
+    // CKemRfc2217Port): opened with the parameter text, written and read like a local one,
+    // new parameters applied on the fly, and when lost it waits by the TCP rules (the server
+    // is tried again with the growing pause; once it answers, the port is opened again).
+    bool IsRemote() const { return remote_active_; }
+    CKemRfc2217Port& remote() { return *remote_; }
+    // True while a remote port has settings the server never confirmed. Window's thread.
+    bool Unconfirmed() const;
+
     // The server's adopted client (null when none). Window's thread; for tests.
     CKemNetConnect* current_client() const { return client_.get(); }
     // Id of the current link (serial open or client connection); 0 when none or while
@@ -227,11 +242,14 @@ private:
     static int32_t OnSerialReceived(const char16_t* port_path, const uint8_t* data, int32_t count,
                                     void* user);
     static void OnSerialGone(void* user);
+    static void OnRemoteGone(void* user);
+    static void OnRemoteUnconfirmed(void* user);
     static void OnNetAccepted(CKemNetConnect* connection);
     static int32_t OnNetReceived(CKemNetConnect* connection);
     static void OnNetClosed(CKemNetConnect* connection, int32_t reason);
 
     OpenOutcome OpenSerial(std::u16string_view port_name, std::u16string_view param_text);
+    OpenOutcome OpenRemote(std::u16string_view url);
     OpenOutcome OpenClient(std::u16string_view param_text);
     OpenOutcome OpenServer(std::u16string_view param_text);
     // Disconnects and destroys the adopted client and every waiting one.
@@ -242,6 +260,11 @@ private:
     // the wait could not start (then nothing waits).
     bool StartWaiting();
     bool StartClientWait();
+    // Tries the remote port's server again and again (connect only) until it answers.
+    bool StartRemoteWait();
+    ReconnectAction ReopenRemote();
+    // The serial port, or the remote one, is open.
+    bool SerialSideOpen() const;
     // Ends a wait; the link is then closed.
     void StopWaiting();
     ReconnectAction ReopenSerial();
@@ -262,6 +285,8 @@ private:
     std::unique_ptr<kem::terminal::LinkConnection> client_;                // adopted server client
 
     std::unique_ptr<CKemPortCom> serial_;
+    std::unique_ptr<CKemRfc2217Port> remote_;
+    bool remote_active_ = false;  // the serial link is the remote port
     std::unique_ptr<kem::terminal::LinkConnection> net_;
 
     bool auto_reconnect_ = false;

@@ -9,6 +9,7 @@ const QEvent::Type kTrafficReadyEvent = static_cast<QEvent::Type>(QEvent::User +
 const QEvent::Type kClientAcceptedEvent = static_cast<QEvent::Type>(QEvent::User + 10);
 const QEvent::Type kLinkClosedEvent = static_cast<QEvent::Type>(QEvent::User + 12);
 const QEvent::Type kReconnectEvent = static_cast<QEvent::Type>(QEvent::User + 13);
+const QEvent::Type kLinkStatusEvent = static_cast<QEvent::Type>(QEvent::User + 14);
 
 class LinkClosedEvent : public QEvent {
 public:
@@ -42,6 +43,10 @@ void PostedLinkEvents::PostReconnectEvent(uint64_t token) {
     QCoreApplication::postEvent(target_, new ReconnectEvent(token));
 }
 
+void PostedLinkEvents::PostLinkStatus() {
+    QCoreApplication::postEvent(target_, new QEvent(kLinkStatusEvent));
+}
+
 bool PostedLinkEvents::DispatchLinkEvent(QEvent* event) {
     if (event->type() == kTrafficReadyEvent) {
         OnTrafficReady();
@@ -52,6 +57,8 @@ bool PostedLinkEvents::DispatchLinkEvent(QEvent* event) {
         OnLinkClosed(closed->code, closed->link_id);
     } else if (event->type() == kReconnectEvent) {
         OnReconnectEvent(static_cast<const ReconnectEvent*>(event)->token);
+    } else if (event->type() == kLinkStatusEvent) {
+        OnLinkStatus();
     } else {
         return false;
     }

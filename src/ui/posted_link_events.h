@@ -25,6 +25,7 @@ protected:
     virtual void OnClientAccepted() = 0;
     virtual void OnLinkClosed(int32_t code, uint64_t link_id) = 0;
     virtual void OnReconnectEvent(uint64_t token) = 0;
+    virtual void OnLinkStatus() = 0;
 
 private:
     // Worker threads: post only.
@@ -32,6 +33,7 @@ private:
     void PostClientAccepted() override;
     void PostLinkClosed(int32_t code, uint64_t link_id) override;
     void PostReconnectEvent(uint64_t token) override;
+    void PostLinkStatus() override;
 
     QObject* target_;
 };

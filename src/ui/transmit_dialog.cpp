@@ -267,7 +267,8 @@ void CDlgTransmit::ShowLinkState() {
     m_btnOpen->setChecked(!closed);
     m_cbPort->setEnabled(closed);
     m_edParam->setReadOnly(!closed);
-    setWindowTitle(Q(TitleWithLinkMarks(u"端口转发", state == LinkState::kWaiting, false)));
+    setWindowTitle(
+        Q(TitleWithLinkMarks(u"端口转发", state == LinkState::kWaiting, m_Link->Unconfirmed())));
 }
 
 void CDlgTransmit::OnAutoReconnectToggled(bool on) {

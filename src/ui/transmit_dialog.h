@@ -99,6 +99,7 @@ private:
     void OnClientAccepted() override;
     void OnLinkClosed(int32_t code, uint64_t link_id) override;
     void OnReconnectEvent(uint64_t token) override;
+    void OnLinkStatus() override { ShowLinkState(); }
     void OnAutoReconnectToggled(bool on);
     void ShowLinkState();
     void ShowCounts();

@@ -24,6 +24,7 @@
 #include "support/scratch_files.h"
 #include "support/socat_pty.h"
 #include "terminal/link_session.h"
+#include "terminal/session_window.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ namespace plat = kem::platform;
 using kem::testing::MsSince;
 using kem::testing::OpenDescriptors;
 using kem::testing::PtyPeer;
+using kem::testing::SessionWindow;
 using kem::testing::SocatPty;
 using kem::testing::TempFolder;
 using kem::testing::TestSocket;
@@ -39,126 +41,6 @@ using kem::testing::ThreadCount;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char16_t* kLine = u"115200,N,8,1";
-
-// ---- the window's side -----------------------------------------------------------------------
-
-struct Posted {
-    enum Kind { kTraffic, kAccepted, kClosed, kReconnect } kind = kTraffic;
-    int32_t code = 0;
-    uint64_t id = 0;
-};
-
-class QueueSink : public LinkEventSink {
-public:
-    void PostTrafficReady() override { Push({Posted::kTraffic, 0, 0}); }
-    void PostClientAccepted() override { Push({Posted::kAccepted, 0, 0}); }
-    void PostLinkClosed(int32_t code, uint64_t link_id) override {
-        Push({Posted::kClosed, code, link_id});
-    }
-    void PostReconnectEvent(uint64_t token) override { Push({Posted::kReconnect, 0, token}); }
-
-    std::optional<Posted> Next(int timeout_ms) {
-        std::unique_lock lock(mutex_);
-        if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                          [this] { return !events_.empty(); })) {
-            return std::nullopt;
-        }
-        Posted event = events_.front();
-        events_.pop_front();
-        return event;
-    }
-
-private:
-    void Push(Posted event) {
-        {
-            std::lock_guard lock(mutex_);
-            events_.push_back(event);
-        }
-        cv_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<Posted> events_;
-};
-
-// Plays the main window: handles every posted event on the test's thread.
-struct Window {
-    explicit Window(size_t bound = kem::terminal::InboundQueue::kDefaultBound)
-        : session(sink, bound) {}
-
-    void Handle(const Posted& event) {
-        switch (event.kind) {
-            case Posted::kTraffic:
-                for (const auto& block : session.TakeInbound(1 << 20)) {
-                    received.append(block.begin(), block.end());
-                }
-                break;
-            case Posted::kAccepted:
-                session.AdoptAcceptedClient();
-                break;
-            case Posted::kClosed:
-                switch (session.OnLinkClosed(event.code, event.id)) {
-                    case ClosedAction::kWaiting:
-                        ++waiting;
-                        break;
-                    case ClosedAction::kLinkLost:
-                        ++lost;
-                        break;
-                    default:
-                        break;
-                }
-                break;
-            case Posted::kReconnect:
-                switch (session.OnReconnectEvent(event.id)) {
-                    case ReconnectAction::kReconnected:
-                        ++reconnected;
-                        break;
-                    case ReconnectAction::kStillWaiting:
-                        ++still_waiting;
-                        break;
-                    case ReconnectAction::kIgnored:
-                        ++ignored;
-                        break;
-                }
-                break;
-        }
-    }
-
-    // Handles events until `condition` holds or `timeout_ms` passed; its last value.
-    bool PumpUntil(const std::function<bool()>& condition, int timeout_ms) {
-        const auto start = Clock::now();
-        while (!condition()) {
-            if (MsSince(start) > timeout_ms) {
-                return condition();
-            }
-            if (const auto event = sink.Next(5)) {
-                Handle(*event);
-            }
-        }
-        return true;
-    }
-    // Handles events for `ms`.
-    void PumpFor(int ms) {
-        PumpUntil([] { return false; }, ms);
-    }
-    // Drops what was received so far, queued bytes included.
-    void ForgetReceived() {
-        for (const auto& block : session.TakeInbound(SIZE_MAX)) {
-            (void)block;
-        }
-        received.clear();
-    }
-
-    QueueSink sink;
-    LinkSession session;
-    std::string received;
-    int waiting = 0;
-    int lost = 0;
-    int reconnected = 0;
-    int still_waiting = 0;
-    int ignored = 0;
-};
 
 // ---- serial devices that come and go ---------------------------------------------------------
 
@@ -168,7 +50,7 @@ std::u16string U16(const std::string& text) {
 
 // Bytes of the device after a reopen arrive complete and in order, and the window's bytes
 // reach the device.
-void ExpectBothDirections(Window& window, PtyPeer& peer, size_t size, unsigned seed) {
+void ExpectBothDirections(SessionWindow& window, PtyPeer& peer, size_t size, unsigned seed) {
     const std::string from_device = kem::testing::Pattern(size, seed);
     ASSERT_EQ(peer.Write(from_device), size);
     EXPECT_TRUE(
@@ -203,7 +85,7 @@ TEST(LinkReconnectSerial, DeviceBackUnderTheSamePathIsReopenedTwentyTimes) {
     ASSERT_TRUE(socat.Start());
     size_t fds_before = 0;
     size_t threads_before = 0;
-    Window window;
+    SessionWindow window;
     LinkSession& session = window.session;
     session.SetSerialByIdFolder(by_id.path().string());
     session.SetAutoReconnect(true);
@@ -265,7 +147,7 @@ TEST(LinkReconnectSerial, AdapterBackUnderAnotherNumberIsFoundThroughItsByIdLink
     const std::string link = by_id / "usb-Quux_Serial_Adapter_A1B2C3-if00-port0";
     fs::create_symlink(dir / "ttyUSB0", link);
 
-    Window window;
+    SessionWindow window;
     LinkSession& session = window.session;
     session.SetSerialByIdFolder(by_id.path().string());
     session.SetAutoReconnect(true);
@@ -295,7 +177,7 @@ TEST(LinkReconnectSerial, ReopenThatFailsKeepsWaitingAndTriesAgainLater) {
     TempFolder by_id;
     SocatPty socat(dir / "dev", dir / "peer");
     ASSERT_TRUE(socat.Start());
-    Window window;
+    SessionWindow window;
     LinkSession& session = window.session;
     session.SetSerialByIdFolder(by_id.path().string());
     session.SetAutoReconnect(true);
@@ -328,7 +210,7 @@ TEST(LinkReconnectSerial, OptionOffLosesTheLinkAsBefore) {
     TempFolder by_id;
     SocatPty socat(dir / "dev", dir / "peer");
     ASSERT_TRUE(socat.Start());
-    Window window;
+    SessionWindow window;
     LinkSession& session = window.session;
     session.SetSerialByIdFolder(by_id.path().string());
     EXPECT_FALSE(session.auto_reconnect());
@@ -359,7 +241,7 @@ TEST(LinkReconnectSerial, CloseToggleOptionOffAndDestructionStopTheWaitPromptly)
     for (int way = 0; way < 4; ++way) {
         SCOPED_TRACE("way " + std::to_string(way));
         ASSERT_TRUE(socat.Start());
-        auto window = std::make_unique<Window>();
+        auto window = std::make_unique<SessionWindow>();
         LinkSession& session = window->session;
         session.SetSerialByIdFolder(by_id.path().string());
         session.SetAutoReconnect(true);
@@ -429,7 +311,7 @@ TestSocket AcceptOn(const TestSocket& listener, int timeout_ms) {
 }
 
 // Pumps the window until the listener has a client; the accepted socket.
-TestSocket PumpAccept(Window& window, const TestSocket& listener, int timeout_ms) {
+TestSocket PumpAccept(SessionWindow& window, const TestSocket& listener, int timeout_ms) {
     TestSocket accepted;
     window.PumpUntil(
         [&] {
@@ -440,7 +322,7 @@ TestSocket PumpAccept(Window& window, const TestSocket& listener, int timeout_ms
     return accepted;
 }
 
-void ExpectTcpBothDirections(Window& window, const TestSocket& server, unsigned seed) {
+void ExpectTcpBothDirections(SessionWindow& window, const TestSocket& server, unsigned seed) {
     const std::string from_server = kem::testing::Pattern(16384, seed);
     ASSERT_TRUE(server.SendAll(from_server));
     EXPECT_TRUE(
@@ -457,7 +339,7 @@ void ExpectTcpBothDirections(Window& window, const TestSocket& server, unsigned 
 TEST(LinkReconnectClient, ServerGoneAndBackIsReconnectedWithGrowingPauses) {
     uint16_t port = 0;
     TestSocket listener = ListenOn(port);
-    Window window;
+    SessionWindow window;
     LinkSession& session = window.session;
     session.SetAutoReconnect(true);
     const std::u16string target = u"127.0.0.1:" + U16(std::to_string(port));
@@ -515,7 +397,7 @@ TEST(LinkReconnectClient, ServerGoneAndBackIsReconnectedWithGrowingPauses) {
 TEST(LinkReconnectClient, OptionOffLosesTheLinkAsBefore) {
     uint16_t port = 0;
     TestSocket listener = ListenOn(port);
-    Window window;
+    SessionWindow window;
     LinkSession& session = window.session;
     ASSERT_EQ(
         session.Open(LinkType::kTcpClient, u"TCP/IP", u"127.0.0.1:" + U16(std::to_string(port)))
@@ -536,7 +418,7 @@ TEST(LinkReconnectClient, StoppingWhileAnAttemptHangsReturnsPromptly) {
         SCOPED_TRACE("way " + std::to_string(way));
         uint16_t port = 0;
         TestSocket listener = ListenOn(port, 0);
-        auto window = std::make_unique<Window>();
+        auto window = std::make_unique<SessionWindow>();
         LinkSession& session = window->session;
         session.SetAutoReconnect(true);
         ASSERT_EQ(
