@@ -18,6 +18,7 @@
 #include "channels/net_log.h"
 #include "platform/debug_sink.h"
 #include "platform/socket.h"
+#include "support/wait_until.h"
 
 namespace kem::testing {
 
@@ -27,18 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 inline int64_t MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Polls `condition` every 2 ms until it holds or `timeout_ms` passed.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = 2000) {
-    const auto start = Clock::now();
-    while (!condition()) {
-        if (MsSince(start) > timeout_ms) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 inline size_t CountEntries(const char* folder) {
@@ -161,14 +150,16 @@ private:
     plat::SocketHandle sock_ = -1;
 };
 
-// A listening socket on 127.0.0.1 and a port the OS picked.
+// A listening socket on 127.0.0.1 and `port` (0: one the OS picked), which may be listened on
+// again right after it was closed (a server that goes away and comes back).
 class TestListener {
 public:
-    explicit TestListener(int backlog = 16) {
+    explicit TestListener(int backlog = 16, uint16_t port = 0) {
         plat::SocketHandle sock = -1;
         EXPECT_FALSE(plat::CreateStreamSocket(sock).failed());
         sock_ = TestSocket(sock);
-        EXPECT_FALSE(plat::Bind(sock, plat::LoopbackAddress(), 0).failed());
+        plat::AllowAddressReuse(sock);
+        EXPECT_FALSE(plat::Bind(sock, plat::LoopbackAddress(), port).failed());
         EXPECT_FALSE(plat::Listen(sock, backlog).failed());
         plat::Ipv4Endpoint local;
         EXPECT_FALSE(plat::LocalEndpoint(sock, local).failed());

@@ -17,7 +17,7 @@
 namespace {
 
 using kem::platform::ErrorKind;
-using kem::testing::Pattern;
+using kem::testing::PatternBytes;
 using kem::testing::PtyPair;
 using kem::testing::WaitUntil;
 using Clock = std::chrono::steady_clock;
@@ -485,7 +485,7 @@ TEST(PortComRead, ManySizesArriveWholeAndInOrder) {
             recorder.consumed.clear();
             recorder.total = 0;
         }
-        const std::vector<uint8_t> data = Pattern(size, ++seed);
+        const std::vector<uint8_t> data = PatternBytes(size, ++seed);
         std::thread writer([&] { pty.WriteMaster(data.data(), data.size(), 20000); });
         const bool arrived = WaitUntil([&] { return recorder.total >= size; }, 20000);
         writer.join();
@@ -577,7 +577,7 @@ TEST(PortComRead, FullBufferKeptByTheCallbackIsOfferedAtAPace) {
     recorder.SetPolicy([](const uint8_t*, int32_t, int) { return 0; });
     CKemPortCom port;
     ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    const std::vector<uint8_t> data = Pattern(5000, 5);
+    const std::vector<uint8_t> data = PatternBytes(5000, 5);
     ASSERT_EQ(pty.WriteMaster(data.data(), data.size()), data.size());
     ASSERT_TRUE(WaitUntil([&] { return recorder.largest >= 4096; }));
 
@@ -606,7 +606,7 @@ TEST(PortComRead, ReadTimeOutsStillDeliverEverything) {
     param.ReadTotalTimeoutMultiplier = 1;
     param.ReadTotalTimeoutConstant = 100;
     ASSERT_EQ(OpenOn(port, pty, recorder, param), 1);
-    const std::vector<uint8_t> data = Pattern(20000, 9);
+    const std::vector<uint8_t> data = PatternBytes(20000, 9);
     std::thread writer([&] {
         for (size_t at = 0; at < data.size(); at += 1000) {
             pty.WriteMaster(data.data() + at, 1000);
@@ -662,7 +662,7 @@ TEST(PortComWrite, WrittenBytesReachTheFarEnd) {
     Recorder recorder;
     CKemPortCom port;
     ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    const std::vector<uint8_t> data = Pattern(3000, 21);
+    const std::vector<uint8_t> data = PatternBytes(3000, 21);
     EXPECT_EQ(port.Write(data.data(), static_cast<int32_t>(data.size())), 3000);
     std::vector<uint8_t> seen;
     ASSERT_EQ(pty.ReadMaster(seen, data.size()), data.size());
@@ -678,8 +678,8 @@ TEST(PortComWrite, BothDirectionsAtOnce) {
     Recorder recorder;
     CKemPortCom port;
     ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    const std::vector<uint8_t> inbound = Pattern(300000, 1);
-    const std::vector<uint8_t> outbound = Pattern(300000, 2);
+    const std::vector<uint8_t> inbound = PatternBytes(300000, 1);
+    const std::vector<uint8_t> outbound = PatternBytes(300000, 2);
     std::vector<uint8_t> seen;
     std::thread far_reader([&] { pty.ReadMaster(seen, outbound.size(), 30000); });
     std::thread far_writer([&] { pty.WriteMaster(inbound.data(), inbound.size(), 30000); });
@@ -708,7 +708,7 @@ TEST(PortComWrite, StalledWriteFailsWithinTheBound) {
     CKemPortCom port;
     ASSERT_EQ(OpenOn(port, pty, recorder), 1);
     port.m_nWriteStallMs = 300;
-    const std::vector<uint8_t> data = Pattern(1 << 20, 4);
+    const std::vector<uint8_t> data = PatternBytes(1 << 20, 4);
     auto start = Clock::now();
     EXPECT_EQ(port.Write(data.data(), static_cast<int32_t>(data.size())), -3);
     auto spent = Clock::now() - start;
@@ -739,7 +739,7 @@ TEST(PortComClose, CloseWhileDataFlows) {
     CKemPortCom port;
     ASSERT_EQ(OpenOn(port, pty, recorder), 1);
     std::atomic<bool> flowing{true};
-    const std::vector<uint8_t> data = Pattern(1 << 16, 8);
+    const std::vector<uint8_t> data = PatternBytes(1 << 16, 8);
     std::thread writer([&] {
         while (flowing) {
             pty.WriteMaster(data.data(), data.size(), 100, [&] { return flowing.load(); });

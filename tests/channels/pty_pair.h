@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait_until.h"
+
 namespace kem::testing {
 
 class PtyPair {
@@ -114,24 +116,12 @@ private:
 
 // `size` bytes that run through every byte value, shifted by `seed` so that two streams
 // differ; all the control characters a cooked line would eat are among them.
-inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 0) {
+inline std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed = 0) {
     std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < size; ++i) {
         bytes[i] = static_cast<uint8_t>((i * 7 + i / 256 + seed) & 0xFF);
     }
     return bytes;
-}
-
-// Polls `condition` every 2 ms until it holds or `timeout_ms` passed; its last value.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 }  // namespace kem::testing

@@ -154,7 +154,7 @@ TEST_F(Rfc2217Ser2net, ServerStoppingMidFlowEndsTheLink) {
     ASSERT_EQ(port.Open(server_->url(0), Param(115200, 8, 0, 0), false), CKemRfc2217Port::kOpened);
     std::atomic<bool> streaming{true};
     std::thread writer([&] {
-        const std::vector<uint8_t> chunk = kem::testing::Pattern(1024);
+        const std::vector<uint8_t> chunk = kem::testing::PatternBytes(1024);
         while (streaming) {
             pty_.WriteMaster(chunk.data(), chunk.size(), 50, [&] { return streaming.load(); });
         }

@@ -22,7 +22,7 @@
 namespace {
 
 namespace plat = kem::platform;
-using kem::testing::Pattern;
+using kem::testing::PatternBytes;
 using kem::testing::PtyPair;
 using kem::testing::PumpUntil;
 
@@ -151,7 +151,7 @@ TEST_F(TransmitSerialTest, SerialRelaysBothWaysWithCounters) {
     QObject::connect(window.get(), &CDlgTransmit::received,
                      [&](const std::string& bytes) { got += bytes; });
 
-    const std::vector<uint8_t> out = Pattern(65536, 5);
+    const std::vector<uint8_t> out = PatternBytes(65536, 5);
     std::vector<uint8_t> line_got;
     std::thread reader([&] { pty.ReadMaster(line_got, out.size()); });
     for (size_t at = 0; at < out.size(); at += 1000) {
@@ -162,7 +162,7 @@ TEST_F(TransmitSerialTest, SerialRelaysBothWaysWithCounters) {
     EXPECT_EQ(window->tx_bytes(), out.size());
     EXPECT_EQ(Text(*window, transmit_ids::kTxCount), u"65536");
 
-    const std::vector<uint8_t> in = Pattern(50000, 9);
+    const std::vector<uint8_t> in = PatternBytes(50000, 9);
     ASSERT_EQ(pty.WriteMaster(in.data(), in.size()), in.size());
     EXPECT_TRUE(PumpUntil([&] { return got.size() >= in.size(); }, 10000));
     EXPECT_TRUE(got == AsText(in)) << "got " << got.size();
@@ -192,7 +192,7 @@ TEST_F(TransmitSerialTest, PtyAndTcpPeerRelayedBothWays) {
     });
 
     // Line → peer.
-    const std::vector<uint8_t> from_line = Pattern(40000, 11);
+    const std::vector<uint8_t> from_line = PatternBytes(40000, 11);
     std::string peer_got;
     std::thread reader([&] { peer_got = peer.Receive(from_line.size()); });
     ASSERT_EQ(pty.WriteMaster(from_line.data(), from_line.size()), from_line.size());
@@ -201,7 +201,7 @@ TEST_F(TransmitSerialTest, PtyAndTcpPeerRelayedBothWays) {
     EXPECT_TRUE(peer_got == AsText(from_line)) << "peer got " << peer_got.size();
 
     // Peer → line.
-    const std::vector<uint8_t> from_peer = Pattern(60000, 13);
+    const std::vector<uint8_t> from_peer = PatternBytes(60000, 13);
     std::vector<uint8_t> line_got;
     std::thread line_reader([&] { pty.ReadMaster(line_got, from_peer.size()); });
     ASSERT_TRUE(peer.SendAll(AsText(from_peer)));

@@ -305,7 +305,7 @@ TEST(SerialDeviceIo, BytesTravelBothWaysUnchanged) {
     uint8_t buffer[512];
     EXPECT_EQ(device.Read(buffer, sizeof buffer).status, SerialStatus::kWouldBlock);
 
-    const std::vector<uint8_t> out = kem::testing::Pattern(256, 3);
+    const std::vector<uint8_t> out = kem::testing::PatternBytes(256, 3);
     const SerialIo put = device.Write(out.data(), out.size());
     ASSERT_EQ(put.status, SerialStatus::kOk);
     ASSERT_EQ(put.count, out.size());
@@ -313,7 +313,7 @@ TEST(SerialDeviceIo, BytesTravelBothWaysUnchanged) {
     ASSERT_EQ(pty.ReadMaster(seen, out.size()), out.size());
     EXPECT_EQ(seen, out);
 
-    const std::vector<uint8_t> in = kem::testing::Pattern(256, 11);
+    const std::vector<uint8_t> in = kem::testing::PatternBytes(256, 11);
     ASSERT_EQ(pty.WriteMaster(in.data(), in.size()), in.size());
     std::vector<uint8_t> got;
     ASSERT_TRUE(kem::testing::WaitUntil([&] {

@@ -36,6 +36,7 @@ using kem::testing::PtyPeer;
 using kem::testing::SessionWindow;
 using kem::testing::SocatPty;
 using kem::testing::TempFolder;
+using kem::testing::TestListener;
 using kem::testing::TestSocket;
 using kem::testing::ThreadCount;
 using Clock = std::chrono::steady_clock;
@@ -284,38 +285,12 @@ TEST(LinkReconnectSerial, CloseToggleOptionOffAndDestructionStopTheWaitPromptly)
 
 // ---- TCP client ------------------------------------------------------------------------------
 
-// A listening socket on 127.0.0.1:`port` (0: the OS picks), reusable right after the last one
-// on that port was closed.
-TestSocket ListenOn(uint16_t& port, int backlog = 4) {
-    plat::SocketHandle sock = -1;
-    EXPECT_FALSE(plat::CreateStreamSocket(sock).failed());
-    TestSocket listener(sock);
-    plat::AllowAddressReuse(sock);
-    EXPECT_FALSE(plat::Bind(sock, plat::LoopbackAddress(), port).failed());
-    EXPECT_FALSE(plat::Listen(sock, backlog).failed());
-    plat::Ipv4Endpoint local;
-    EXPECT_FALSE(plat::LocalEndpoint(sock, local).failed());
-    port = local.port;
-    return listener;
-}
-
-TestSocket AcceptOn(const TestSocket& listener, int timeout_ms) {
-    const auto ready = plat::WaitSocket(listener.get(), plat::kIoReadable, nullptr, timeout_ms);
-    if (!(ready.ready & plat::kIoReadable)) {
-        return TestSocket();
-    }
-    plat::SocketHandle client = -1;
-    plat::Ipv4Endpoint peer;
-    plat::Accept(listener.get(), client, peer);
-    return TestSocket(client);
-}
-
 // Pumps the window until the listener has a client; the accepted socket.
-TestSocket PumpAccept(SessionWindow& window, const TestSocket& listener, int timeout_ms) {
+TestSocket PumpAccept(SessionWindow& window, const TestListener& listener, int timeout_ms) {
     TestSocket accepted;
     window.PumpUntil(
         [&] {
-            accepted = AcceptOn(listener, 0);
+            accepted = listener.Accept(0);
             return accepted.valid();
         },
         timeout_ms);
@@ -338,20 +313,21 @@ void ExpectTcpBothDirections(SessionWindow& window, const TestSocket& server, un
 
 TEST(LinkReconnectClient, ServerGoneAndBackIsReconnectedWithGrowingPauses) {
     uint16_t port = 0;
-    TestSocket listener = ListenOn(port);
+    auto listener = std::make_unique<TestListener>(4, port);
+    port = listener->port();
     SessionWindow window;
     LinkSession& session = window.session;
     session.SetAutoReconnect(true);
     const std::u16string target = u"127.0.0.1:" + U16(std::to_string(port));
     ASSERT_EQ(session.Open(LinkType::kTcpClient, u"TCP/IP", target).opened, LinkType::kTcpClient);
-    TestSocket server = AcceptOn(listener, 3000);
+    TestSocket server = listener->Accept(3000);
     ASSERT_TRUE(server.valid());
     ExpectTcpBothDirections(window, server, 1);
     const uint64_t first_id = session.current_link_id();
 
     // The server goes away altogether.
     server.Close();
-    listener.Close();
+    listener.reset();
     ASSERT_TRUE(window.PumpUntil([&] { return session.IsWaiting(); }, 5000));
     ExpectWaitingState(session, LinkType::kTcpClient);
     const auto lost_at = Clock::now();
@@ -368,8 +344,8 @@ TEST(LinkReconnectClient, ServerGoneAndBackIsReconnectedWithGrowingPauses) {
     EXPECT_GT(third_pause, second_pause);
 
     // Back on the same port: the next attempt gets through.
-    listener = ListenOn(port);
-    server = PumpAccept(window, listener, 10000);
+    listener = std::make_unique<TestListener>(4, port);
+    server = PumpAccept(window, *listener, 10000);
     ASSERT_TRUE(server.valid());
     ASSERT_TRUE(window.PumpUntil([&] { return session.State() == LinkState::kOpen; }, 5000));
     EXPECT_EQ(window.reconnected, 1);
@@ -381,7 +357,7 @@ TEST(LinkReconnectClient, ServerGoneAndBackIsReconnectedWithGrowingPauses) {
     const uint64_t second_id = session.current_link_id();
     server.Close();
     ASSERT_TRUE(window.PumpUntil([&] { return window.waiting == 2; }, 5000));
-    server = PumpAccept(window, listener, 5000);
+    server = PumpAccept(window, *listener, 5000);
     ASSERT_TRUE(server.valid());
     ASSERT_TRUE(window.PumpUntil([&] { return session.State() == LinkState::kOpen; }, 5000));
     EXPECT_EQ(session.reconnect().AttemptTimes().size(), 1u);
@@ -396,28 +372,30 @@ TEST(LinkReconnectClient, ServerGoneAndBackIsReconnectedWithGrowingPauses) {
 
 TEST(LinkReconnectClient, OptionOffLosesTheLinkAsBefore) {
     uint16_t port = 0;
-    TestSocket listener = ListenOn(port);
+    auto listener = std::make_unique<TestListener>(4, port);
+    port = listener->port();
     SessionWindow window;
     LinkSession& session = window.session;
     ASSERT_EQ(
         session.Open(LinkType::kTcpClient, u"TCP/IP", u"127.0.0.1:" + U16(std::to_string(port)))
             .opened,
         LinkType::kTcpClient);
-    TestSocket server = AcceptOn(listener, 3000);
+    TestSocket server = listener->Accept(3000);
     ASSERT_TRUE(server.valid());
     server.Close();
     ASSERT_TRUE(window.PumpUntil([&] { return window.lost == 1; }, 5000));
     EXPECT_EQ(session.State(), LinkState::kClosed);
     EXPECT_EQ(session.LostLinkMessage(), u"与服务器的连接已断开(0)");
     window.PumpFor(800);
-    EXPECT_FALSE(AcceptOn(listener, 0).valid());  // no attempt was made
+    EXPECT_FALSE(listener->Accept(0).valid());  // no attempt was made
 }
 
 TEST(LinkReconnectClient, StoppingWhileAnAttemptHangsReturnsPromptly) {
     for (int way = 0; way < 3; ++way) {
         SCOPED_TRACE("way " + std::to_string(way));
         uint16_t port = 0;
-        TestSocket listener = ListenOn(port, 0);
+        auto listener = std::make_unique<TestListener>(0, port);
+        port = listener->port();
         auto window = std::make_unique<SessionWindow>();
         LinkSession& session = window->session;
         session.SetAutoReconnect(true);
@@ -425,7 +403,7 @@ TEST(LinkReconnectClient, StoppingWhileAnAttemptHangsReturnsPromptly) {
             session.Open(LinkType::kTcpClient, u"TCP/IP", u"127.0.0.1:" + U16(std::to_string(port)))
                 .opened,
             LinkType::kTcpClient);
-        TestSocket server = AcceptOn(listener, 3000);
+        TestSocket server = listener->Accept(3000);
         ASSERT_TRUE(server.valid());
         // A full accept queue: the kernel drops further connects, so the next attempt hangs.
         std::vector<TestSocket> fillers;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "channels/net_test_support.h"
 #include "channels/pty_pair.h"
 #include "platform/code_page.h"
 #include "support/scratch_files.h"
@@ -161,6 +162,26 @@ TEST_F(LinkRemoteTest, UnreachableServerSaysTheOpenFailed) {
     EXPECT_EQ(opened.message.rfind(u"打开串口失败(", 0), 0u);
     EXPECT_FALSE(session().IsRemote());
     EXPECT_EQ(session().State(), LinkState::kClosed);
+}
+
+TEST(LinkRemoteBrokenServer, OverLongSubnegotiationCutsTheLinkAndSaysWhy) {
+    kem::testing::TestListener listener;
+    SessionWindow window;
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(listener.port());
+    ASSERT_EQ(window.session
+                  .Open(LinkType::kSerial, std::u16string(url.begin(), url.end()), u"9600,N,8,1")
+                  .opened,
+              LinkType::kSerial);
+    kem::testing::TestSocket server = listener.Accept(3000);
+    ASSERT_TRUE(server.valid());
+    // IAC SB COM-PORT-OPTION and then far more than one subnegotiation may hold.
+    ASSERT_TRUE(server.SendAll("\xFF\xFA\x2C" + std::string(4096, 'A')));
+    ASSERT_TRUE(window.PumpUntil([&] { return window.lost == 1; }, 5000));
+    const std::u16string message = window.session.LostLinkMessage();
+    EXPECT_EQ(message.rfind(u"串口已断开:" + std::u16string(url.begin(), url.end()), 0), 0u);
+    EXPECT_NE(message.find(u"子协商过长"), std::u16string::npos)
+        << kem::platform::WideToUtf8(message);
+    EXPECT_EQ(window.session.State(), LinkState::kClosed);
 }
 
 }  // namespace
