@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "channels/net_test_support.h"
 #include "gui/main_window_support.h"
 #include "support/socat_pty.h"
 #include "ui/transmit_dialog.h"
@@ -147,6 +148,56 @@ TEST_F(MainWindowReconnectTest, FileSendThatMeetsAnUnpluggedDeviceStopsWithOneMe
     ASSERT_TRUE(Wait([&] { return window().link().IsOpen(); }, 10000));
     QTest::qWait(200);
     EXPECT_EQ(dialogs_.shown.size(), 1u) << "the file does not start again";
+}
+
+TEST_F(MainWindowReconnectTest, LoopSendGoesOnWhenTheServerComesBack) {
+    g_AppConfigExt.AutoReconnect = 1;
+    auto listener = std::make_unique<kem::testing::TestListener>(4);
+    const uint16_t port = listener->port();
+    SetField(g_AppConfig.ComPortName, u"TCP/IP");
+    const std::string target = "127.0.0.1:" + std::to_string(port);
+    SetField(g_AppConfig.NetPortParam, std::u16string(target.begin(), target.end()));
+    SetField(g_AppConfig.InputBoxData, u"tick");
+    g_AppConfig.LoopSendTime = 100;
+    MakeWindow();
+    Click(ids::kOpen);
+    ASSERT_TRUE(window().link().IsOpen());
+    kem::testing::TestSocket server = listener->Accept(3000);
+    ASSERT_TRUE(server.valid());
+    SetChecked(ids::kLoopSend, true);
+    std::string got;
+    ASSERT_TRUE(Wait([&] {
+        got += server.Receive(6, 10);
+        return got.find("tick\r\n") != std::string::npos;
+    }));
+
+    // The server goes; the window waits with the loop still ticked, and sends nothing.
+    server.Close();
+    listener.reset();
+    ASSERT_TRUE(Wait([&] { return window().link().IsWaiting(); }));
+    EXPECT_TRUE(Title().endsWith(QStringLiteral(" [等待重连]")));
+    EXPECT_TRUE(IsChecked(ids::kLoopSend));
+    QTest::qWait(300);
+    EXPECT_TRUE(dialogs_.shown.empty());
+
+    // Back on the same port: the window connects again and the loop goes on by itself.
+    listener = std::make_unique<kem::testing::TestListener>(4, port);
+    kem::testing::TestSocket again;
+    ASSERT_TRUE(Wait(
+        [&] {
+            if (!again.valid()) {
+                again = listener->Accept(0);
+            }
+            return again.valid();
+        },
+        15000));
+    got.clear();
+    ASSERT_TRUE(Wait([&] {
+        got += again.Receive(6, 10);
+        return got.find("tick\r\n") != std::string::npos;
+    }));
+    EXPECT_TRUE(window().link().IsOpen());
+    EXPECT_FALSE(Title().contains(QStringLiteral("[等待重连]")));
 }
 
 TEST_F(MainWindowReconnectTest, ForwardingWindowHasItsOwnOption) {
