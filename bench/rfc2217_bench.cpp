@@ -4,7 +4,6 @@
 // raw. Skipped when ser2net is not installed.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -24,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_pty.h"
 #include "channels/rfc2217_port.h"
 #include "platform/event.h"
 #include "platform/socket.h"
@@ -36,25 +36,6 @@ namespace plat = kem::platform;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kTransfer = size_t{8} << 20;  // bytes per measured run
-constexpr size_t kWriteChunk = 16384;
-
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-
-    Pty() {
-        char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-            throw std::runtime_error("openpty failed");
-        }
-        path = name;
-    }
-    ~Pty() {
-        close(master);
-        close(slave);
-    }
-};
 
 // A blocking loopback connection, or kInvalidSocket.
 plat::SocketHandle ConnectLoopback(uint16_t port) {
@@ -68,24 +49,6 @@ plat::SocketHandle ConnectLoopback(uint16_t port) {
         return plat::kInvalidSocket;
     }
     return sock;
-}
-
-// Writes `total` bytes of every value (0xFF included) to the master with blocking writes.
-std::thread StartWriter(int master, size_t total) {
-    return std::thread([master, total] {
-        std::vector<uint8_t> chunk(kWriteChunk);
-        for (size_t i = 0; i < chunk.size(); ++i) {
-            chunk[i] = static_cast<uint8_t>(i * 7 + i / 256);
-        }
-        size_t done = 0;
-        while (done < total) {
-            const ssize_t put = write(master, chunk.data(), std::min(chunk.size(), total - done));
-            if (put <= 0) {
-                return;
-            }
-            done += static_cast<size_t>(put);
-        }
-    });
 }
 
 struct Sink {
@@ -106,7 +69,7 @@ struct Sink {
 };
 
 // Seconds for kTransfer bytes from the first pty into the port's call-back; -1 on failure.
-double RunRfc2217(const Pty& pty, uint16_t port_number) {
+double RunRfc2217(const kem::bench::BenchPty& pty, uint16_t port_number) {
     Sink sink;
     sink.target = kTransfer;
     CKemRfc2217Port port;
@@ -123,7 +86,7 @@ double RunRfc2217(const Pty& pty, uint16_t port_number) {
     // ser2net opens the device once the client is there; bytes written before may be flushed.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto start = Clock::now();
-    std::thread writer = StartWriter(pty.master, kTransfer);
+    std::thread writer = kem::bench::StartPtyWriter(pty.master, kTransfer);
     const bool finished = sink.done.Wait(60000) == plat::kWaitObject0;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     port.Close();
@@ -132,7 +95,7 @@ double RunRfc2217(const Pty& pty, uint16_t port_number) {
 }
 
 // Seconds for kTransfer bytes from the second pty through a plain blocking TCP reader.
-double RunRaw(const Pty& pty, uint16_t port_number) {
+double RunRaw(const kem::bench::BenchPty& pty, uint16_t port_number) {
     const plat::SocketHandle sock = ConnectLoopback(port_number);
     if (sock == plat::kInvalidSocket) {
         return -1.0;
@@ -140,7 +103,7 @@ double RunRaw(const Pty& pty, uint16_t port_number) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::vector<uint8_t> buffer(CKemRfc2217Port::kRecvBufSize);
     const auto start = Clock::now();
-    std::thread writer = StartWriter(pty.master, kTransfer);
+    std::thread writer = kem::bench::StartPtyWriter(pty.master, kTransfer);
     size_t got = 0;
     while (got < kTransfer) {
         size_t received = 0;
@@ -165,8 +128,8 @@ void BM_Rfc2217ReceiveVsRawTcp(benchmark::State& state) {
         state.SkipWithError("ser2net is not installed");
         return;
     }
-    Pty telnet_pty;
-    Pty raw_pty;
+    kem::bench::BenchPty telnet_pty;
+    kem::bench::BenchPty raw_pty;
     kem::testing::TempFolder folder;
     kem::testing::Ser2netProcess server(*program, folder.path());
     const size_t telnet_link = server.Serve(telnet_pty.path, true);

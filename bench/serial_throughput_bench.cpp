@@ -3,7 +3,6 @@
 // thread waits for data.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_pty.h"
 #include "channels/port_com.h"
 #include "platform/event.h"
 
@@ -26,55 +26,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kBufferSize = 4096;            // the channel's receive buffer
 constexpr size_t kTransfer = size_t{16} << 20;  // bytes per measured run
-constexpr size_t kWriteChunk = 16384;
-
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-
-    Pty() {
-        char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-            throw std::runtime_error("openpty failed");
-        }
-        path = name;
-        termios raw{};
-        tcgetattr(slave, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(slave, TCSANOW, &raw);
-    }
-    ~Pty() {
-        close(master);
-        close(slave);
-    }
-    std::u16string path16() const { return std::u16string(path.begin(), path.end()); }
-};
-
-// Writes `total` bytes to the master with blocking writes.
-std::thread StartWriter(int master, size_t total) {
-    return std::thread([master, total] {
-        std::vector<uint8_t> chunk(kWriteChunk);
-        for (size_t i = 0; i < chunk.size(); ++i) {
-            chunk[i] = static_cast<uint8_t>(i * 7);
-        }
-        size_t done = 0;
-        while (done < total) {
-            const ssize_t put = write(master, chunk.data(), std::min(chunk.size(), total - done));
-            if (put <= 0) {
-                return;
-            }
-            done += static_cast<size_t>(put);
-        }
-    });
-}
 
 // Seconds for `kTransfer` bytes through blocking reads of the slave into a 4096-byte buffer.
 double RunPlainLoop() {
-    Pty pty;
+    kem::bench::BenchPty pty;
     std::vector<uint8_t> buffer(kBufferSize);
     const auto start = Clock::now();
-    std::thread writer = StartWriter(pty.master, kTransfer);
+    std::thread writer = kem::bench::StartPtyWriter(pty.master, kTransfer);
     size_t got = 0;
     while (got < kTransfer) {
         const ssize_t n = read(pty.slave, buffer.data(), buffer.size());
@@ -108,7 +66,7 @@ struct Sink {
 
 // Seconds for `kTransfer` bytes into the channel's receive call-back (consuming all).
 double RunChannel() {
-    Pty pty;
+    kem::bench::BenchPty pty;
     Sink sink;
     sink.target = kTransfer;
     CKemPortCom port;
@@ -121,7 +79,7 @@ double RunChannel() {
         return -1.0;
     }
     const auto start = Clock::now();
-    std::thread writer = StartWriter(pty.master, kTransfer);
+    std::thread writer = kem::bench::StartPtyWriter(pty.master, kTransfer);
     const bool finished = sink.done.Wait(60000) == kem::platform::kWaitObject0;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     writer.join();
@@ -154,7 +112,7 @@ BENCHMARK(BM_SerialReceiveThroughput)->Iterations(10)->Unit(benchmark::kMillisec
 
 // Close, then destruction, of a channel whose read thread is blocked waiting for data.
 void BM_SerialCloseLatency(benchmark::State& state) {
-    Pty pty;
+    kem::bench::BenchPty pty;
     Sink sink;
     sink.target = SIZE_MAX;
     const std::u16string path = pty.path16();

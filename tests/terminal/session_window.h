@@ -42,11 +42,35 @@ public:
         return event;
     }
 
+    // The oldest event of `kind`, waiting up to `timeout_ms`; other events stay queued.
+    std::optional<Posted> WaitFor(Posted::Kind kind, int timeout_ms) {
+        std::unique_lock lock(mutex_);
+        std::optional<Posted> found;
+        cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+            for (auto it = events_.begin(); it != events_.end(); ++it) {
+                if (it->kind == kind) {
+                    found = *it;
+                    events_.erase(it);
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+    // How many events of `kind` were posted so far.
+    int count(Posted::Kind kind) {
+        std::lock_guard lock(mutex_);
+        return counts_[kind];
+    }
+
 private:
     void Push(Posted event) {
         {
             std::lock_guard lock(mutex_);
             events_.push_back(event);
+            ++counts_[event.kind];
         }
         cv_.notify_all();
     }
@@ -54,6 +78,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Posted> events_;
+    int counts_[Posted::kStatus + 1] = {};
 };
 
 // Plays the main window: handles every posted event on the test's thread.

@@ -1,0 +1,64 @@
+// A pseudo-terminal for the serial benchmarks, and a writer that streams into it: unlike the
+// tests' pair, both ends block, so the writer runs at the pace the reader takes the bytes.
+#pragma once
+
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kem::bench {
+
+struct BenchPty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+
+    BenchPty() {
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        path = name;
+        // Raw, so every byte value arrives as it was written.
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+    }
+    ~BenchPty() {
+        close(master);
+        close(slave);
+    }
+    BenchPty(const BenchPty&) = delete;
+    BenchPty& operator=(const BenchPty&) = delete;
+    std::u16string path16() const { return std::u16string(path.begin(), path.end()); }
+};
+
+// Writes `total` bytes of every value (0xFF included) to `master` with blocking writes, in
+// chunks of `chunk_size`, on a thread of its own.
+inline std::thread StartPtyWriter(int master, size_t total, size_t chunk_size = 16384) {
+    return std::thread([master, total, chunk_size] {
+        std::vector<uint8_t> chunk(chunk_size);
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            chunk[i] = static_cast<uint8_t>(i * 7 + i / 256);
+        }
+        size_t done = 0;
+        while (done < total) {
+            const ssize_t put = write(master, chunk.data(), std::min(chunk.size(), total - done));
+            if (put <= 0) {
+                return;
+            }
+            done += static_cast<size_t>(put);
+        }
+    });
+}
+
+}  // namespace kem::bench
