@@ -1,4 +1,5 @@
-// Throughput of the send parser on typed text full of bracketed names and "\x" escapes.
+// Throughput of the send parser on typed text full of bracketed names and "\x" escapes, and on
+// escaped binary frames each closed by a checksum name.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -50,6 +51,44 @@ void BM_SendParserWithChinese(benchmark::State& state) {
     Run(state, TypedText(static_cast<size_t>(state.range(0)), 5));
 }
 BENCHMARK(BM_SendParserWithChinese)->Arg(256)->Arg(1 << 20);
+
+// About `units` UTF-16 units of Modbus-like frames: escaped bytes, each frame ended by one of
+// the checksum names in varying letter case, with control names and plain text between.
+std::u16string FramesWithChecksums(size_t units) {
+    const char16_t* frames[] = {
+        u"\\x01\\x03\\x00\\x0A\\x00\\x02[CRC16]",
+        u"\\x02\\x10\\x00\\x01\\x00\\x02\\x04\\x00\\x0A\\x01\\x02[crc16]",
+        u"STX[STX]payload=1234[ETX][Crc16Ccitt]",
+        u"\\xAA\\x55\\x07\\x01[CRC8]",
+        u"AT+DATA=0102030405[sum8][CR][LF]",
+        u"\\x7E\\x01\\x02\\x03[XOR8]\\x7E",
+        u":010300000001[LRC][CR][LF]",
+        u"[ABC] not a name [SUM] nor this",
+    };
+    std::u16string text;
+    size_t frame = 0;
+    while (text.size() < units) {
+        text += frames[frame % std::size(frames)];
+        ++frame;
+    }
+    return text;
+}
+
+void BM_SendParserChecksumFrames(benchmark::State& state) {
+    Run(state, FramesWithChecksums(static_cast<size_t>(state.range(0))));
+}
+BENCHMARK(BM_SendParserChecksumFrames)->Arg(256)->Arg(1 << 20);
+
+// One long escaped block with a single CRC at the end: the cost of the checksum itself.
+void BM_SendParserLongFrameOneCrc(benchmark::State& state) {
+    std::u16string text;
+    while (text.size() < static_cast<size_t>(state.range(0))) {
+        text += u"\\x5A\\x3Cdata";
+    }
+    text += u"[CRC16]";
+    Run(state, text);
+}
+BENCHMARK(BM_SendParserLongFrameOneCrc)->Arg(1 << 20);
 
 void BM_SendParserManyOpenBrackets(benchmark::State& state) {
     Run(state, std::u16string(static_cast<size_t>(state.range(0)), u'['));

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/code_page.h"
+#include "terminal/checksum.h"
 #include "terminal/ctrl_char_table.h"
 
 namespace {
@@ -79,25 +80,92 @@ bool IsAsciiRun(std::string_view bytes) {
                        [](char byte) { return static_cast<unsigned char>(byte) < 0x80; });
 }
 
-// The code of the control character named by the bytes between a pair of brackets.
-std::optional<uint8_t> LookUpName(std::string_view name) {
+// What the bytes between a pair of brackets name: a control character's byte or a checksum.
+struct NameMeaning {
+    std::optional<uint8_t> code;
+    std::optional<ChecksumKind> checksum;
+};
+
+// Looks the bracketed `name` up among the control characters and, with `checksums`, among the
+// checksum names; a control character wins (no name is both).
+NameMeaning LookUpName(std::string_view name, bool checksums) {
     if (name.size() < 2 || name.size() > kMaxNameBytes) {
-        return std::nullopt;
+        return {};
     }
     if (AnsiKeepsAscii() && IsAsciiRun(name)) {
-        // Every name is two or three letters; plain ASCII of another length cannot be one.
-        if (name.size() > 3) {
-            return std::nullopt;
-        }
-        const uint32_t key = PackAsciiName(name);
-        for (const NameKey& entry : AsciiNameKeys()) {
-            if (entry.key == key) {
-                return entry.code;
+        if (name.size() <= 3) {
+            const uint32_t key = PackAsciiName(name);
+            for (const NameKey& entry : AsciiNameKeys()) {
+                if (entry.key == key) {
+                    return {entry.code, std::nullopt};
+                }
             }
         }
-        return std::nullopt;
+        // Control names have two or three letters; only a checksum can be longer.
+        if (checksums) {
+            return {std::nullopt, FindChecksumByName(name)};
+        }
+        return {};
     }
-    return FindCtrlCharByName(kem::platform::AnsiToWide(name));
+    const std::u16string wide = kem::platform::AnsiToWide(name);
+    if (const auto code = FindCtrlCharByName(wide)) {
+        return {code, std::nullopt};
+    }
+    if (checksums) {
+        return {std::nullopt, FindChecksumByName(wide)};
+    }
+    return {};
+}
+
+// A checksum name taken out of the bytes: its bytes go at `position` of the names step's result.
+struct ChecksumMark {
+    size_t position;
+    ChecksumKind kind;
+};
+
+// The names step. Control-character names become their bytes; with `marks`, checksum names are
+// also taken out and recorded there in order, since their bytes can only be known once the
+// escapes before them are decoded. See ReplaceCtrlCharNames for the scanning rule.
+std::string ReplaceNames(std::string_view bytes, uint8_t open, uint8_t close,
+                         std::vector<ChecksumMark>* marks) {
+    std::string out;
+    out.reserve(bytes.size());
+    const char open_char = static_cast<char>(open);
+    const char close_char = static_cast<char>(close);
+    // The first closing byte after the current '['. It only moves forward, so a text full of
+    // '[' without ']' is scanned once, not once per '['.
+    size_t next_close = 0;
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const size_t bracket = bytes.find(open_char, i);
+        if (bracket == std::string_view::npos) {
+            out.append(bytes.substr(i));
+            break;
+        }
+        out.append(bytes.substr(i, bracket - i));
+        i = bracket;
+        if (next_close <= i) {
+            next_close = bytes.find(close_char, i + 1);
+        }
+        if (next_close == std::string_view::npos) {
+            // No '[' from here on has a partner.
+            out.append(bytes.substr(i));
+            break;
+        }
+        const NameMeaning meaning =
+            LookUpName(bytes.substr(i + 1, next_close - i - 1), marks != nullptr);
+        if (meaning.code) {
+            out += static_cast<char>(*meaning.code);
+            i = next_close + 1;
+        } else if (meaning.checksum) {
+            marks->push_back({out.size(), *meaning.checksum});
+            i = next_close + 1;
+        } else {
+            out += open_char;
+            ++i;
+        }
+    }
+    return out;
 }
 
 int HexDigit(uint8_t byte) {
@@ -125,40 +193,7 @@ std::string SendTextToAnsi(std::u16string_view text) {
 }
 
 std::string ReplaceCtrlCharNames(std::string_view bytes, uint8_t open, uint8_t close) {
-    std::string out;
-    out.reserve(bytes.size());
-    const char open_char = static_cast<char>(open);
-    const char close_char = static_cast<char>(close);
-    // The first closing byte after the current '['. It only moves forward, so a text full of
-    // '[' without ']' is scanned once, not once per '['.
-    size_t next_close = 0;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const size_t bracket = bytes.find(open_char, i);
-        if (bracket == std::string_view::npos) {
-            out.append(bytes.substr(i));
-            break;
-        }
-        out.append(bytes.substr(i, bracket - i));
-        i = bracket;
-        if (next_close <= i) {
-            next_close = bytes.find(close_char, i + 1);
-        }
-        if (next_close == std::string_view::npos) {
-            // No '[' from here on has a partner.
-            out.append(bytes.substr(i));
-            break;
-        }
-        const auto code = LookUpName(bytes.substr(i + 1, next_close - i - 1));
-        if (code) {
-            out += static_cast<char>(*code);
-            i = next_close + 1;
-        } else {
-            out += open_char;
-            ++i;
-        }
-    }
-    return out;
+    return ReplaceNames(bytes, open, close, nullptr);
 }
 
 int32_t DecodeEscape(uint8_t* collected, int32_t count) {
@@ -253,26 +288,69 @@ void AppendLineEnd(std::string& bytes, bool auto_send_enter, bool send_0d0a) {
     bytes += send_0d0a ? "\r\n" : "\r";
 }
 
+namespace {
+
+// Appends `segment` to `out`, with its "\x" escapes decoded when `parse_hex` is set.
+void AppendSegment(std::string& out, std::string_view segment, bool parse_hex) {
+    if (!parse_hex || segment.empty()) {
+        out.append(segment);
+        return;
+    }
+    // Decoding never lengthens the bytes, so room for the segment itself always suffices.
+    const size_t start = out.size();
+    out.resize(start + segment.size());
+    const int32_t count = ParseEscapes(
+        reinterpret_cast<const uint8_t*>(segment.data()), static_cast<int32_t>(segment.size()),
+        reinterpret_cast<uint8_t*>(out.data() + start), static_cast<int32_t>(segment.size()));
+    out.resize(start + static_cast<size_t>(count));
+}
+
+}  // namespace
+
 std::string ParseSendText(std::u16string_view text, const SendOptions& options) {
     if (text.empty()) {
         return {};
     }
     std::string bytes = SendTextToAnsi(text);
+    std::vector<ChecksumMark> marks;
     if (options.parse_char_name) {
-        bytes = ReplaceCtrlCharNames(bytes, static_cast<uint8_t>(options.name_open & 0xFF),
-                                     static_cast<uint8_t>(options.name_close & 0xFF));
+        bytes = ReplaceNames(bytes, static_cast<uint8_t>(options.name_open & 0xFF),
+                             static_cast<uint8_t>(options.name_close & 0xFF), &marks);
     }
-    if (options.parse_hex && !bytes.empty()) {
-        // Decoding never lengthens the bytes, so a buffer of the same size always suffices.
-        std::string decoded(bytes.size(), '\0');
-        const int32_t count = ParseEscapes(
-            reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int32_t>(bytes.size()),
-            reinterpret_cast<uint8_t*>(decoded.data()), static_cast<int32_t>(decoded.size()));
-        decoded.resize(static_cast<size_t>(count));
-        bytes = std::move(decoded);
+    if (marks.empty()) {
+        if (options.parse_hex && !bytes.empty()) {
+            std::string decoded;
+            AppendSegment(decoded, bytes, true);
+            bytes = std::move(decoded);
+        }
+        AppendLineEnd(bytes, options.auto_send_enter, options.send_0d0a);
+        return bytes;
     }
-    AppendLineEnd(bytes, options.auto_send_enter, options.send_0d0a);
-    return bytes;
+    // A checksum name ends the text between names like any other name: each piece is decoded
+    // on its own (an escape cut short by the name ends there, as at the end of the text), and
+    // the checksum covers the decoded bytes since the previous checksum's own bytes began.
+    std::string out;
+    out.reserve(bytes.size() + 2 * marks.size() + 2);
+    size_t piece_start = 0;
+    size_t covered_from = 0;
+    size_t checksum_end = std::string::npos;
+    for (const ChecksumMark& mark : marks) {
+        AppendSegment(out, std::string_view(bytes).substr(piece_start, mark.position - piece_start),
+                      options.parse_hex);
+        const size_t this_start = out.size();
+        AppendChecksum(out, covered_from, mark.kind);
+        covered_from = this_start;
+        checksum_end = out.size();
+        piece_start = mark.position;
+    }
+    AppendSegment(out, std::string_view(bytes).substr(piece_start), options.parse_hex);
+    if (out.size() == checksum_end && options.auto_send_enter) {
+        // A checksum that happens to end in CR or LF is data, not a line end the user typed.
+        out += options.send_0d0a ? "\r\n" : "\r";
+    } else {
+        AppendLineEnd(out, options.auto_send_enter, options.send_0d0a);
+    }
+    return out;
 }
 
 std::u16string_view SelectSendText(std::u16string_view input, int64_t start, int64_t end) {

@@ -1,6 +1,7 @@
 // The send parser: what the user types becomes bytes for the link. Text is converted to the
 // ANSI code page, bracketed control-character names ("[CR]") become their bytes, "\x" escapes
-// are decoded and a line end is added, each step switched by its own setting. Also the pieces
+// are decoded, bracketed checksum names ("[CRC16]") become the checksum of the bytes before
+// them, and a line end is added, each step switched by its own setting. Also the pieces
 // around it: which part of the input box is sent, how a file is cut into blocks, and the bytes
 // of one key typed into the receive display.
 #pragma once
@@ -25,13 +26,19 @@ struct SendOptions {
 };
 
 // A bracketed text longer than this many bytes is never taken for a name. Every name has at
-// most three letters, and no character of the supported code pages takes more than four
+// most ten letters, and no character of the supported code pages takes more than four
 // bytes, so no name is missed; the bound keeps a text full of '[' from costing quadratic time.
 constexpr size_t kMaxNameBytes = 64;
 
 // The whole chain for one typed text: `text` in the ANSI code page (characters without a
 // mapping become '?', the bytes end at the first zero byte), then the names, the escapes and
-// the line end as `options` ask. Returns the bytes to send; empty for an empty text. Pure;
+// the line end as `options` ask. Returns the bytes to send; empty for an empty text.
+// With `parse_char_name`, a bracketed checksum name (see checksum.h; any letter case) is
+// replaced by the checksum of the bytes sent before it, escapes and names decoded, back to
+// where the previous checksum's bytes begin or to the start: "\x01\x02[SUM8][XOR8]" gives
+// 01 02 03 03. The text on either side of such a name is decoded on its own, so an escape cut
+// short by the name ends there ("\x4[SUM8]" gives 04 04). The line end is never covered, and
+// is added after a checksum that ends the bytes even if its last byte is CR or LF. Pure;
 // any thread.
 std::string ParseSendText(std::u16string_view text, const SendOptions& options);
 

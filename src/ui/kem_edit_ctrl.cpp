@@ -1,6 +1,8 @@
 #include "ui/kem_edit_ctrl.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -157,6 +159,48 @@ void CKemEditCtrl::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QPlainTextEdit::keyPressEvent(event);
+}
+
+void CKemEditCtrl::InsertChecksumName(ChecksumKind kind) {
+    for (const ChecksumName& entry : ChecksumNames()) {
+        if (entry.kind == kind) {
+            const QString name =
+                QString::fromLatin1(entry.name.data(), static_cast<qsizetype>(entry.name.size()));
+            insertPlainText(QLatin1Char('[') + name + QLatin1Char(']'));
+            return;
+        }
+    }
+}
+
+QMenu* CKemEditCtrl::CreateContextMenu(const QPoint& position) {
+    QMenu* menu = createStandardContextMenu(position);
+    if (!checksum_menu_) {
+        return menu;
+    }
+    menu->addSeparator();
+    QMenu* checksums = menu->addMenu(QString::fromUtf16(kInsertChecksumMenuTitle));
+    checksums->setObjectName(QStringLiteral("insertChecksumMenu"));
+    checksums->setEnabled(!isReadOnly());
+    for (const ChecksumName& entry : ChecksumNames()) {
+        const QString name =
+            QString::fromLatin1(entry.name.data(), static_cast<qsizetype>(entry.name.size()));
+        const ChecksumKind kind = entry.kind;
+        QAction* action = checksums->addAction(name);
+        connect(action, &QAction::triggered, this, [this, kind] { InsertChecksumName(kind); });
+    }
+    return menu;
+}
+
+void CKemEditCtrl::contextMenuEvent(QContextMenuEvent* event) {
+    if (!checksum_menu_) {
+        QPlainTextEdit::contextMenuEvent(event);
+        return;
+    }
+    // As the standard box does: shown without blocking, gone once closed.
+    QMenu* menu = CreateContextMenu(event->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
 }
 
 CKemLineEdit::CKemLineEdit(QWidget* parent) : QLineEdit(parent) {}

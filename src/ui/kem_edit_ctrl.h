@@ -10,7 +10,11 @@
 #include <optional>
 #include <vector>
 
+#include "terminal/checksum.h"
+
+class QContextMenuEvent;
 class QKeyEvent;
+class QMenu;
 
 // Key codes: the virtual-key code in bits 0-7 (Enter 0x0D, 'A' 0x41, F1 0x70 ...), plus one
 // bit for each modifier held.
@@ -49,9 +53,13 @@ private:
     std::vector<Binding> bindings_;
 };
 
+// The title of the input box's context sub-menu that inserts checksum names.
+inline constexpr char16_t kInsertChecksumMenuTitle[] = u"插入校验";
+
 // The multi-line input box. A key press whose code is bound never reaches the text (no line
 // break) and posts commandPosted(command) to be delivered after the current event; other keys
-// edit as usual (an unbound Enter or Ctrl+Enter starts a new line). Window's thread.
+// edit as usual (an unbound Enter or Ctrl+Enter starts a new line). Optionally its context
+// menu offers the checksum names the send parser understands. Window's thread.
 class CKemEditCtrl : public QPlainTextEdit {
     Q_OBJECT
 
@@ -64,6 +72,21 @@ public:
     void RemoveAllKeyBindings() { bindings_.RemoveAll(); }
     const KeyBindings& keyBindings() const { return bindings_; }
 
+    // Off by default. When on, the context menu is the standard edit menu followed by the
+    // sub-menu kInsertChecksumMenuTitle, one entry per checksum name in ChecksumNames() order;
+    // choosing one calls InsertChecksumName. The sub-menu is disabled while the box is
+    // read-only.
+    void SetChecksumMenuEnabled(bool enabled) { checksum_menu_ = enabled; }
+    bool checksumMenuEnabled() const { return checksum_menu_; }
+
+    // Types "[NAME]" (the name in upper case) at the caret, replacing a selection as typing
+    // does, and leaves the caret after it. Undoable like typing.
+    void InsertChecksumName(ChecksumKind kind);
+
+    // The context menu for a click at `position` (viewport coordinates): the standard one, plus
+    // the checksum sub-menu when enabled. The caller owns it; its parent is this box.
+    QMenu* CreateContextMenu(const QPoint& position);
+
 signals:
     // A bound key was pressed; queued, like a posted window message.
     void commandPosted(int command_id);
@@ -71,9 +94,11 @@ signals:
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     KeyBindings bindings_;
+    bool checksum_menu_ = false;
 };
 
 // The one-line parameter box, with the same key bindings as CKemEditCtrl. Window's thread.

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/code_page.h"
 #include "platform/file_io.h"
+#include "terminal/checksum.h"
 
 namespace {
 
@@ -260,6 +262,147 @@ TEST(ParseSendTextTest, TheWholeChain) {
     };
     for (const auto& row : rows) {
         EXPECT_EQ(Hex(ParseSendText(row.text, row.options)), Hex(row.expected)) << row.name;
+    }
+}
+
+TEST(ParseSendTextTest, ChecksumNames) {
+    using namespace std::string_literals;
+    const SendOptions both = Opts(true, true, false, false);
+    const SendOptions names_only = Opts(true, false, false, false);
+    const SendRow rows[] = {
+        {"modbus request", u"\\x01\\x03\\x00\\x0A\\x00\\x02[CRC16]", both,
+         "\x01\x03\x00\x0A\x00\x02\xE4\x09"s},
+        {"xor covers only the sum byte", u"\\x01\\x02[SUM8][XOR8]", both, "\x01\x02\x03\x03"},
+        {"crc16 lower case", u"123456789[crc16]", both, "123456789\x37\x4B"},
+        {"ccitt mixed case", u"123456789[Crc16ccitt]", both, "123456789\x29\xB1"},
+        {"crc8", u"123456789[CrC8]", both, "123456789\xF4"},
+        {"sum8", u"123456789[sum8]", both, "123456789\xDD"},
+        {"xor8", u"123456789[Xor8]", both, "123456789\x31"},
+        {"lrc", u"123456789[lrc]", both, "123456789\x23"},
+        {"coverage starts again at each checksum's own bytes", u"\\x01[SUM8]\\x02\\x03[SUM8]", both,
+         "\x01\x01\x02\x03\x06"},
+        {"text after the last checksum is not covered", u"\\x05[SUM8]AB", both,
+         "\x05\x05"
+         "AB"},
+        {"control names are covered", u"A[CR][SUM8]", both, "A\r\x4E"},
+        {"checksum of nothing at the start", u"[SUM8][CRC16]", both, "\x00\xBF\x40"s},
+        {"escape cut short by the name", u"\\x4[SUM8]", both, "\x04\x04"},
+        {"lone \\x before the name stays", u"\\x[SUM8]", both, "\\x\xD4"},
+        {"backslash before the name stays", u"\\[XOR8]\\x41", both, "\\\\A"},
+        {"double open before a checksum", u"[[SUM8]", both, "[["},
+        {"chinese bytes are covered", u"中[XOR8]", both, "\xD6\xD0\x06"},
+        {"escapes not decoded without hex", u"\\x01[SUM8]", names_only, "\\x015"},
+        {"unknown names stay text", u"[CRC32][SUM][CRC 16][SUM8 ]", both,
+         "[CRC32][SUM][CRC 16][SUM8 ]"},
+        {"name off: literal text", u"\\x01[CRC16]", Opts(false, true, false, false), "\x01[CRC16]"},
+        {"all off: literal text", u"[SUM8]", Opts(false, false, false, false), "[SUM8]"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Hex(ParseSendText(row.text, row.options)), Hex(row.expected)) << row.name;
+    }
+}
+
+TEST(ParseSendTextTest, ChecksumNamesAreNeverMadeOfEscapes) {
+    // Names are read before escapes are decoded, so a name written partly as an escape is
+    // just text once decoded, whichever part the escape stands for.
+    const SendOptions both = Opts(true, true, false, false);
+    const struct {
+        const char16_t* text;
+        const char* expected;
+    } rows[] = {
+        {u"\\x5BSUM8]", "[SUM8]"},
+        {u"[SUM\\x38]", "[SUM8]"},
+        {u"[\\x53UM8]", "[SUM8]"},
+        {u"[SUM8\\x5D", "[SUM8]"},
+        {u"\\x5Bcrc16\\x5D", "[crc16]"},
+        // The text decoded from escapes is still covered by a real name after it.
+        {u"[\\x43RC16][SUM8]", "[CRC16]\xF7"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Hex(ParseSendText(row.text, both)), Hex(row.expected))
+            << kem::platform::WideToUtf8(row.text);
+    }
+}
+
+TEST(ParseSendTextTest, LineEndIsNeverCovered) {
+    // 0x31 + 0x32 = 0x63; the CR LF after it is not part of any checksum.
+    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8]", Opts(true, true, true, true))), "31 32 63 0D 0A");
+    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8]", Opts(true, true, true, false))), "31 32 63 0D");
+    // A text that ends in its own CR after the checksum gets no second line end.
+    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8][CR]", Opts(true, true, true, true))), "31 32 63 0D");
+    // A checksum that happens to be CR or LF is data: the line end still follows.
+    EXPECT_EQ(Hex(ParseSendText(u"\\x0D[XOR8]", Opts(true, true, true, true))), "0D 0D 0D 0A");
+    EXPECT_EQ(Hex(ParseSendText(u"\\x0A[SUM8]", Opts(true, true, true, false))), "0A 0A 0D");
+    // Without the setting nothing is added.
+    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8]", Opts(true, true, false, true))), "31 32 63");
+}
+
+TEST(ParseSendTextTest, ChecksumNamesWithOtherDelimiters) {
+    SendOptions options = Opts(true, true, false, false);
+    options.name_open = u'<';
+    options.name_close = u'>';
+    EXPECT_EQ(Hex(ParseSendText(u"\\x01\\x02<sum8>[SUM8]", options)), "01 02 03 5B 53 55 4D 38 5D");
+}
+
+TEST(ParseSendTextTest, ChecksumsOfRandomFramesMatchTheAlgorithms) {
+    // Frames of random escaped bytes, each followed by a checksum name: every checksum must be
+    // the algorithm's value over the bytes since the previous checksum's bytes began.
+    std::mt19937 random(7);
+    const SendOptions both = Opts(true, true, false, false);
+    for (int round = 0; round < 200; ++round) {
+        std::u16string text;
+        std::string expected;
+        size_t covered_from = 0;
+        const int frames = std::uniform_int_distribution<int>(1, 4)(random);
+        for (int frame = 0; frame < frames; ++frame) {
+            const int length = std::uniform_int_distribution<int>(0, 20)(random);
+            for (int i = 0; i < length; ++i) {
+                const int value = std::uniform_int_distribution<int>(0, 255)(random);
+                static const char kDigits[] = "0123456789abcdef";
+                text += u"\\x";
+                text += static_cast<char16_t>(kDigits[value >> 4]);
+                text += static_cast<char16_t>(kDigits[value & 15]);
+                expected += static_cast<char>(value);
+            }
+            const ChecksumName& name = ChecksumNames()[static_cast<size_t>(
+                std::uniform_int_distribution<int>(0, kChecksumCount - 1)(random))];
+            text += u'[';
+            for (const char letter : name.name) {
+                // Random letter case.
+                const bool lower = std::uniform_int_distribution<int>(0, 1)(random) == 1;
+                text += static_cast<char16_t>(lower ? std::tolower(letter) : letter);
+            }
+            text += u']';
+            const std::string_view covered = std::string_view(expected).substr(covered_from);
+            std::string value;
+            switch (name.kind) {
+                case ChecksumKind::kCrc16: {
+                    const uint16_t crc = Crc16Modbus(covered);
+                    value = {static_cast<char>(crc & 0xFF), static_cast<char>(crc >> 8)};
+                    break;
+                }
+                case ChecksumKind::kCrc16Ccitt: {
+                    const uint16_t crc = Crc16CcittFalse(covered);
+                    value = {static_cast<char>(crc >> 8), static_cast<char>(crc & 0xFF)};
+                    break;
+                }
+                case ChecksumKind::kCrc8:
+                    value = std::string(1, static_cast<char>(Crc8(covered)));
+                    break;
+                case ChecksumKind::kSum8:
+                    value = std::string(1, static_cast<char>(Sum8(covered)));
+                    break;
+                case ChecksumKind::kXor8:
+                    value = std::string(1, static_cast<char>(Xor8(covered)));
+                    break;
+                case ChecksumKind::kLrc:
+                    value = std::string(1, static_cast<char>(Lrc8(covered)));
+                    break;
+            }
+            covered_from = expected.size();
+            expected += value;
+        }
+        ASSERT_EQ(Hex(ParseSendText(text, both)), Hex(expected)) << kem::platform::WideToUtf8(text);
     }
 }
 
