@@ -1,10 +1,12 @@
 // Rendering traffic into styled runs and queueing it. Targets: at least 50 MB/s of plain ANSI
 // text with a line break every 64 bytes; at least 20 MB/s with hexadecimal display and time
 // stamps on; 10,000 blocks of 16 bytes queued and rendered one by one in under 20 ms; adding a
-// block with AutoClear on costing the same at 1 KB and at 64 MB of queue.
+// block with AutoClear on costing the same at 1 KB and at 64 MB of queue; merged rendering with
+// a frame gap and "%q" in the template within 10 % of the same rendering without them.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -178,5 +180,86 @@ void BM_AutoClearCostRatio64MBTo1KB(benchmark::State& state) {
                               std::chrono::duration<double>(small_time).count();
 }
 BENCHMARK(BM_AutoClearCostRatio64MBTo1KB);
+
+// Request/reply traffic as framed protocols produce it: bursts of four 32-byte blocks 1 ms
+// apart, each burst 100 ms after the previous one and in the other direction. A gap of 20 ms
+// splits exactly where the direction changes anyway, so both ways show the same number of
+// entries and the difference is the cost of the gap and of "%q" alone.
+std::vector<tagComExchangeData> FramedTraffic() {
+    std::vector<tagComExchangeData> blocks;
+    const std::string payload = "\x01\x03\x02\x05\x0A reply text 0123456789ABCDEF";
+    int64_t at_ms = 1796633103000;  // 2026-12-07
+    for (int burst = 0; burst < 2048; ++burst) {
+        for (int i = 0; i < 4; ++i) {
+            tagComExchangeData record = Record(burst % 2, payload, 0);
+            record.time = kem::platform::ToLocal(at_ms / 1000);
+            record.time.millisecond = static_cast<int>(at_ms % 1000);
+            blocks.push_back(std::move(record));
+            at_ms += 1;
+        }
+        at_ms += 100;
+    }
+    return blocks;
+}
+
+RenderOptions FramedOptions(bool with_gap_and_elapsed) {
+    RenderOptions options;
+    options.merge_continue = true;
+    options.ext_new_line = true;
+    options.time_stamp = true;
+    if (with_gap_and_elapsed) {
+        options.frame_gap_ms = 20;
+        options.time_stamp_format = u"[%H:%M:%S.%s %q]";
+    }
+    return options;
+}
+
+void BM_RenderMergedStamped(benchmark::State& state) {
+    RenderBlocks(state, FramedOptions(false), FramedTraffic());
+}
+BENCHMARK(BM_RenderMergedStamped);
+
+void BM_RenderMergedStampedFrameGapElapsed(benchmark::State& state) {
+    RenderBlocks(state, FramedOptions(true), FramedTraffic());
+}
+BENCHMARK(BM_RenderMergedStampedFrameGapElapsed);
+
+// Both ways timed side by side, alternating, so the ratio is not skewed by drift. Process CPU
+// time, not wall time: on a shared machine the wall clock mostly measures the neighbours.
+void BM_FrameGapElapsedCostRatio(benchmark::State& state) {
+    const auto blocks = FramedTraffic();
+    TrafficRenderer plain(FramedOptions(false));
+    TrafficRenderer framed(FramedOptions(true));
+    std::clock_t plain_time = 0;
+    std::clock_t framed_time = 0;
+    size_t plain_units = 0;
+    size_t framed_units = 0;
+    RunList runs;
+    auto render = [&](TrafficRenderer& renderer, size_t& units) {
+        renderer.Reset();
+        for (const tagComExchangeData& block : blocks) {
+            runs.clear();
+            renderer.RenderRecord(block, runs);
+            units += runs.runs().size();
+        }
+    };
+    for (auto _ : state) {
+        const std::clock_t start = std::clock();
+        render(plain, plain_units);
+        const std::clock_t middle = std::clock();
+        render(framed, framed_units);
+        const std::clock_t end = std::clock();
+        plain_time += middle - start;
+        framed_time += end - middle;
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    const double per_us = 1e6 / CLOCKS_PER_SEC;
+    state.counters["us_plain"] = static_cast<double>(plain_time) * per_us / iterations;
+    state.counters["us_framed"] = static_cast<double>(framed_time) * per_us / iterations;
+    state.counters["ratio"] = static_cast<double>(framed_time) / static_cast<double>(plain_time);
+    // Same number of runs both ways: the gap splits nowhere the direction does not.
+    state.counters["runs_equal"] = plain_units == framed_units ? 1.0 : 0.0;
+}
+BENCHMARK(BM_FrameGapElapsedCostRatio);
 
 }  // namespace

@@ -142,6 +142,7 @@ void CKemPemviloDlg::RefreshRenderOptions() {
     options.time_stamp = Checked(ids::kTimeStamp);
     options.chinese_adjust = Checked(ids::kChineseAdjust);
     options.time_stamp_format = g_AppConfig.TimeStampFormat;
+    options.frame_gap_ms = FrameGapFromConfig(g_AppConfigExt);
     options.show_by_name = m_abCtrlShown;
     m_Renderer.SetOptions(std::move(options));
 }

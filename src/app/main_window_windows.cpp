@@ -81,7 +81,8 @@ void CKemPemviloDlg::OnFontColour() {
 
 void CKemPemviloDlg::OnTimeStampFormat() {
     CDlgTimeStampFormat dialog(this);
-    // New blocks take the new template; what is shown stays as it is.
+    // New blocks take the new template and frame gap (RefreshRenderOptions reads both); what
+    // is shown stays as it is.
     if (dialog.exec() == QDialog::Accepted) {
         RefreshRenderOptions();
     }

@@ -5,6 +5,7 @@ namespace {
 constexpr tagAppConfigExt kExtDefaults = {
     .AutoReconnect = 0,
     .TransmitAutoReconnect = 0,
+    .FrameGap = 0,
 };
 
 }  // namespace
@@ -20,4 +21,5 @@ const char16_t* const kAppConfigExtSection = u"Config_Ext";
 const char16_t* const kAppConfigExtSchema =
     u"\t"
     u"|AutoReconnect,BOOL"
-    u"|TransmitAutoReconnect,BOOL";
+    u"|TransmitAutoReconnect,BOOL"
+    u"|FrameGap,INT";

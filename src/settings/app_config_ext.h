@@ -9,6 +9,7 @@
 struct tagAppConfigExt {
     int32_t AutoReconnect;          // main link: reconnect on its own when it is lost
     int32_t TransmitAutoReconnect;  // the same for the port forwarding window's link
+    int32_t FrameGap;  // ms of silence that split merged blocks into entries; 0 (or less) off
 };
 
 extern tagAppConfigExt g_AppConfigExt;

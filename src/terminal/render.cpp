@@ -50,6 +50,7 @@ TrafficRenderer::TrafficRenderer(RenderOptions options) {
 
 void TrafficRenderer::SetOptions(RenderOptions options) {
     options_ = std::move(options);
+    uses_elapsed_ = TemplateUsesElapsed(options_.time_stamp_format);
     any_named_ = false;
     for (std::u16string& name : names_) {
         name.clear();
@@ -71,13 +72,17 @@ void TrafficRenderer::Reset() {
     previous_received_ = false;
     previous_ended_cr_ = false;
     group_pending_ = false;
+    has_shown_group_ = false;
     held_.clear();
 }
 
 void TrafficRenderer::RenderRecord(const tagComExchangeData& record, RunList& out) {
     const bool received = IsReceived(record);
+    const int64_t at = TimeStampInstantMs(record.time);
+    // A pause of at least the frame gap ends a frame just as a change of direction does.
     const bool continuation =
-        options_.merge_continue && has_previous_ && previous_received_ == received;
+        options_.merge_continue && has_previous_ && previous_received_ == received &&
+        (options_.frame_gap_ms == 0 || at - previous_ms_ < int64_t{options_.frame_gap_ms});
     const bool extra_line =
         options_.merge_continue && !continuation && options_.ext_new_line && has_previous_;
     std::string_view bytes(reinterpret_cast<const char*>(record.data.data()), record.data.size());
@@ -90,6 +95,7 @@ void TrafficRenderer::RenderRecord(const tagComExchangeData& record, RunList& ou
     }
     has_previous_ = true;
     previous_received_ = received;
+    previous_ms_ = at;
     previous_ended_cr_ = !record.data.empty() && record.data.back() == '\r';
     if (!continuation) {
         // The header and extra line belong to the group this record starts; they wait for
@@ -103,11 +109,18 @@ void TrafficRenderer::RenderRecord(const tagComExchangeData& record, RunList& ou
     }
     if (group_pending_) {
         group_pending_ = false;
+        // "%q" counts from the previous entry that was shown, whether or not headers are on,
+        // so turning them on and re-rendering gives the values a live display would have.
+        const int64_t group_ms = TimeStampInstantMs(group_time_);
+        const int64_t elapsed = has_shown_group_ ? group_ms - shown_group_ms_ : 0;
+        has_shown_group_ = true;
+        shown_group_ms_ = group_ms;
         if (group_extra_line_) {
             out.Append(u"\r\n", StampStyle(received));
         }
         if (options_.time_stamp) {
-            out.Append(stamps_.Format(group_time_, options_.time_stamp_format),
+            out.Append(stamps_.Format(group_time_, options_.time_stamp_format,
+                                      uses_elapsed_ ? elapsed : 0),
                        StampStyle(received));
         }
     }

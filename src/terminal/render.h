@@ -1,9 +1,11 @@
 // Rendering traffic records into styled runs for the receive display: joining blocks of one
-// direction, time-stamp headers, the extra line break, hexadecimal display, control
-// characters by name, ANSI text, CR LF split across blocks and the Chinese adjustment.
+// direction (split where the line fell silent for the frame gap), time-stamp headers, the
+// extra line break, hexadecimal display, control characters by name, ANSI text, CR LF split
+// across blocks and the Chinese adjustment.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "terminal/display_run.h"
@@ -28,10 +30,14 @@ public:
     void Reset();
 
     // Appends the runs of `record`, the record queued right after the last one rendered, to
-    // `out`. A group's extra line break and header come with its first byte that is shown, so
-    // a block that is only the LF of a split CR LF adds nothing. With the Chinese adjustment a
-    // received block's trailing lead byte is held and shown before the next received block's
-    // text (after that block's header, if it has one).
+    // `out`. With merging, a record joins the previous one of its direction unless the frame
+    // gap is set and it came at least that long after it (by the records' own times, so a
+    // re-render splits where the live display did). A group's extra line break and header
+    // come with its first byte that is shown, so a block that is only the LF of a split CR LF
+    // adds nothing. "%q" in the header is the time since the header of the previous group
+    // that showed something. With the Chinese adjustment a received block's trailing lead
+    // byte is held and shown before the next received block's text (after that block's
+    // header, if it has one).
     void RenderRecord(const tagComExchangeData& record, RunList& out);
 
     // Reset, then every record of `queue`, oldest first, into `out` (for an emptied display).
@@ -49,12 +55,17 @@ private:
     std::array<std::u16string, 256> names_;  // bracketed name of each byte shown by name
     bool any_named_ = false;
 
+    bool uses_elapsed_ = false;  // the template shows "%q"
+
     bool has_previous_ = false;
     bool previous_received_ = false;
+    int64_t previous_ms_ = 0;  // time of the previous record, for the frame gap
     bool previous_ended_cr_ = false;
     bool group_pending_ = false;           // the current group has shown nothing yet
     bool group_extra_line_ = false;        // it is owed an extra line break
     kem::platform::LocalTime group_time_;  // time of its first record, for the header
+    bool has_shown_group_ = false;         // an earlier group has shown its first byte
+    int64_t shown_group_ms_ = 0;           // when that group started, for "%q"
     std::string held_;
     TimeStampFormatter stamps_;
 };

@@ -1,6 +1,7 @@
 #include "terminal/render_options.h"
 
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "terminal/ctrl_char_table.h"
 
 ShowByNameFlags DefaultShowByName() {
@@ -29,4 +30,8 @@ RenderOptions RenderOptionsFromConfig(const tagAppConfig& config,
     options.time_stamp_format.assign(format, length);
     options.show_by_name = show_by_name;
     return options;
+}
+
+uint32_t FrameGapFromConfig(const tagAppConfigExt& config) {
+    return config.FrameGap > 0 ? static_cast<uint32_t>(config.FrameGap) : 0u;
 }

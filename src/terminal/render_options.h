@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
+
+#include "settings/app_config_ext.h"
 
 struct tagAppConfig;
 
@@ -21,6 +24,9 @@ struct RenderOptions {
     bool time_stamp = false;      // TimeStamp: a header before each (joined) block
     bool chinese_adjust = false;  // ChineseAdjust: hold a lead byte until its trail arrives
     std::u16string time_stamp_format = u"[%H:%M:%S.%s]";
+    // FrameGap: with merging, a block at least this many ms after the previous one of its
+    // direction starts a new entry; 0 joins regardless of time.
+    uint32_t frame_gap_ms = 0;
     ShowByNameFlags show_by_name = DefaultShowByName();
     char16_t name_open = u'[';
     char16_t name_close = u']';
@@ -29,3 +35,6 @@ struct RenderOptions {
 // The options of `config` with `show_by_name`. Window thread (reads the record).
 RenderOptions RenderOptionsFromConfig(const tagAppConfig& config,
                                       const ShowByNameFlags& show_by_name);
+
+// The frame gap of `config` in ms; a negative value counts as 0 (off). Pure, any thread.
+uint32_t FrameGapFromConfig(const tagAppConfigExt& config);

@@ -4,6 +4,7 @@
 
 #include "platform/code_page.h"
 #include "settings/date_time.h"
+#include "terminal/time_stamp.h"
 
 namespace {
 
@@ -202,9 +203,12 @@ TrafficLogStatus TrafficLogWriter::WriteTrafficBlock(const TrafficLogBlock& bloc
         }
     }
     if (all_.file.is_open()) {
-        const bool new_entry =
-            !(all_written_ && all_merge_continue_ && block.direction == last_direction_);
+        const bool joins =
+            all_written_ && all_merge_continue_ && block.direction == last_direction_ &&
+            (frame_gap_ms_ == 0 || block.instant_ms - last_instant_ms_ < int64_t{frame_gap_ms_});
+        const bool new_entry = !joins;
         last_direction_ = block.direction;
+        last_instant_ms_ = block.instant_ms;
         std::string_view parts[3];
         size_t count = 0;
         if (new_entry) {
@@ -234,6 +238,7 @@ TrafficLogBlock LogBlockOf(const tagComExchangeData& record) {
     block.minute = static_cast<uint16_t>(record.time.minute);
     block.second = static_cast<uint16_t>(record.time.second);
     block.millisecond = static_cast<uint16_t>(record.time.millisecond);
+    block.instant_ms = TimeStampInstantMs(record.time);
     block.bytes =
         std::string_view(reinterpret_cast<const char*>(record.data.data()), record.data.size());
     return block;

@@ -21,6 +21,7 @@ struct TrafficLogBlock {
     uint16_t minute = 0;
     uint16_t second = 0;
     uint16_t millisecond = 0;
+    int64_t instant_ms = 0;  // ms since the epoch, for the frame gap of the all-traffic log
     std::string_view bytes;
 };
 
@@ -74,6 +75,11 @@ public:
     // its OS error. Window's thread.
     TrafficLogStatus WriteTrafficBlock(const TrafficLogBlock& block);
 
+    // With merging in the all-traffic log, a block at least `gap_ms` after the previous one
+    // of its direction starts a new entry, as in the receive display; 0 (the default) joins
+    // regardless of time. Takes effect from the next block; any time. Window's thread.
+    void SetFrameGap(uint32_t gap_ms) { frame_gap_ms_ = gap_ms; }
+
     bool recording() const { return recording_; }
 
     // The resolved title and names of the running or last recording.
@@ -98,6 +104,8 @@ private:
     bool all_merge_continue_ = false;
     bool all_written_ = false;
     int32_t last_direction_ = 0;
+    int64_t last_instant_ms_ = 0;
+    uint32_t frame_gap_ms_ = 0;
     bool recording_ = false;
     ResolvedLogNames names_;
 };

@@ -12,7 +12,9 @@
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "terminal/config_store.h"
+#include "terminal/render_options.h"
 
 namespace {
 
@@ -256,6 +258,8 @@ void CDlgSaveToFileOption::WriteTrafficBlock(const tagComExchangeData& record) {
     if (!writer_.recording()) {
         return;
     }
+    // The all-traffic log frames merged blocks with the display's current gap.
+    writer_.SetFrameGap(FrameGapFromConfig(g_AppConfigExt));
     const TrafficLogStatus status = writer_.WriteTrafficBlock(LogBlockOf(record));
     if (status.ok()) {
         return;

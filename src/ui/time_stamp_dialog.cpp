@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <utility>
 
 #include "settings/app_config.h"
+#include "settings/app_config_ext.h"
 #include "terminal/time_stamp.h"
 
 namespace {
@@ -33,7 +36,7 @@ CDlgTimeStampFormat::CDlgTimeStampFormat(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* help = new QLabel(
         QStringLiteral("%Y - yyyy年\t%m - mm月\t%d - dd日\n%H - HH时\t%M - MM分\t%S - SS秒\n"
-                       "%s - sss毫秒"),
+                       "%s - sss毫秒\n%q - +S.mmm 距上一条的秒数"),
         this);
     help->setObjectName(QLatin1String(kHelpName));
     help->setTextFormat(Qt::PlainText);
@@ -48,6 +51,22 @@ CDlgTimeStampFormat::CDlgTimeStampFormat(QWidget* parent)
     preview_->setTextFormat(Qt::PlainText);
     layout->addWidget(preview_);
     connect(edit_, &QLineEdit::textChanged, this, &CDlgTimeStampFormat::UpdatePreview);
+
+    auto* gap_row = new QFormLayout;
+    frame_gap_ = new QLineEdit(
+        QString::number(g_AppConfigExt.FrameGap > 0 ? g_AppConfigExt.FrameGap : 0), this);
+    frame_gap_->setObjectName(QLatin1String(kFrameGapName));
+    // Typing is limited to digits; OK still checks, since text can be set past the validator.
+    frame_gap_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,10}")), frame_gap_));
+    gap_row->addRow(QStringLiteral("帧间隔 (ms)"), frame_gap_);
+    layout->addLayout(gap_row);
+    frame_gap_error_ = new QLabel(this);
+    frame_gap_error_->setObjectName(QLatin1String(kFrameGapErrorName));
+    frame_gap_error_->setTextFormat(Qt::PlainText);
+    frame_gap_error_->hide();
+    layout->addWidget(frame_gap_error_);
+    connect(frame_gap_, &QLineEdit::textChanged, frame_gap_error_, &QLabel::hide);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -79,6 +98,23 @@ std::u16string CDlgTimeStampFormat::CutTemplate(std::u16string_view text) {
     return std::u16string(text.substr(0, length));
 }
 
+std::optional<int32_t> CDlgTimeStampFormat::ParseFrameGap(std::u16string_view text) {
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - u'0');
+    }
+    if (value > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
+}
+
 void CDlgTimeStampFormat::SetClock(std::function<kem::platform::LocalTime()> clock) {
     clock_ = std::move(clock);
     UpdatePreview();
@@ -91,6 +127,15 @@ QString CDlgTimeStampFormat::PreviewText() const {
 }
 
 void CDlgTimeStampFormat::accept() {
+    const std::optional<int32_t> gap = ParseFrameGap(frame_gap_->text().toStdU16String());
+    if (!gap) {
+        frame_gap_error_->setText(QStringLiteral("帧间隔须为非负整数 (0 为不分帧)"));
+        frame_gap_error_->show();
+        frame_gap_->setFocus();
+        frame_gap_->selectAll();
+        return;
+    }
+    g_AppConfigExt.FrameGap = *gap;
     const std::u16string format = CutTemplate(edit_->text().toStdU16String());
     std::fill(std::begin(g_AppConfig.TimeStampFormat), std::end(g_AppConfig.TimeStampFormat),
               u'\0');

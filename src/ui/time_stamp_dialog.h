@@ -1,11 +1,14 @@
 // The time-stamp template dialog: edits the template the receive display puts before each
-// block, shows what it expands to right now, and stores it only on OK.
+// block and the frame gap that splits merged blocks, shows what the template expands to right
+// now, and stores both only on OK.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,16 +28,24 @@ public:
     // Object names of the help text and the preview line, which have no ids.
     static constexpr const char* kHelpName = "help";
     static constexpr const char* kPreviewName = "preview";
+    // Object names of the frame gap box and of the line that says why OK was refused.
+    static constexpr const char* kFrameGapName = "frameGap";
+    static constexpr const char* kFrameGapErrorName = "frameGapError";
 
     // Units the stored template may hold, without its terminator.
     static constexpr size_t kMaxTemplateUnits = 63;
 
-    // Shows g_AppConfig.TimeStampFormat in the edit box. Window thread only.
+    // Shows g_AppConfig.TimeStampFormat in the edit box and g_AppConfigExt.FrameGap (a
+    // negative stored value as 0) in the frame gap box. Window thread only.
     explicit CDlgTimeStampFormat(QWidget* parent);
 
     // `text` cut to kMaxTemplateUnits units, never between the two halves of a surrogate
     // pair (such a pair is dropped whole). Pure.
     static std::u16string CutTemplate(std::u16string_view text);
+
+    // The frame gap in ms that `text` holds: one to ten decimal digits and nothing else, at
+    // most 2147483647. Nothing for any other text, an empty one included. Pure.
+    static std::optional<int32_t> ParseFrameGap(std::u16string_view text);
 
     // Replaces the clock the preview reads (the local time by default), and refreshes it.
     // For tests. Window thread.
@@ -43,8 +54,10 @@ public:
     // The preview text for what the edit box holds now. Window thread.
     QString PreviewText() const;
 
-    // OK: stores the edit box's text (cut as CutTemplate) in g_AppConfig.TimeStampFormat and
-    // closes with Accepted. Nothing is validated.
+    // OK: when the frame gap box holds no valid gap (ParseFrameGap), says so below it, puts
+    // the caret there and stays open with nothing stored. Otherwise stores the edit box's text
+    // (cut as CutTemplate) in g_AppConfig.TimeStampFormat and the gap in
+    // g_AppConfigExt.FrameGap and closes with Accepted. The template is not validated.
     void accept() override;
 
 private:
@@ -53,4 +66,6 @@ private:
     std::function<kem::platform::LocalTime()> clock_;
     QLineEdit* edit_ = nullptr;
     QLabel* preview_ = nullptr;
+    QLineEdit* frame_gap_ = nullptr;
+    QLabel* frame_gap_error_ = nullptr;
 };

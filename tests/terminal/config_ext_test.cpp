@@ -7,6 +7,7 @@
 
 #include "settings/private_profile.h"
 #include "settings/profile_base.h"
+#include "terminal/config_location.h"
 #include "terminal/config_test_support.h"
 
 namespace {
@@ -81,6 +82,46 @@ TEST_F(ConfigExtTest, RegistryKeepsTheOptionsInASiblingKey) {
     ASSERT_EQ(store.SetLocation(u"HKCU\\Software\\Quorbel\\KemPemvilo\\terminal_tests", 0), 1);
     EXPECT_EQ(store.GetString(u"Config_Ext", u"TransmitAutoReconnect", u"", nullptr), u"true");
     EXPECT_EQ(store.GetString(u"Config", u"TransmitAutoReconnect", u"absent", nullptr), u"absent");
+}
+
+TEST_F(ConfigExtTest, FrameGapIsADecimalKeyOfTheSectionAndZeroWhenAbsent) {
+    EXPECT_EQ(DefaultAppConfigExt().FrameGap, 0);
+    g_AppConfigExt.FrameGap = 35;
+    const std::u16string path = PathOf("gap.pvto");
+    ASSERT_EQ(SaveConfig(path), 1);
+    const std::string bytes = Slurp(path);
+    const size_t section = bytes.find("[Config_Ext]\r\n");
+    ASSERT_NE(section, std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("FrameGap=35\r\n", section), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("FrameGap"), bytes.find("FrameGap=35")) << "only in its own section";
+
+    g_AppConfigExt = DefaultAppConfigExt();
+    ASSERT_EQ(LoadConfig(path), 1);
+    EXPECT_EQ(g_AppConfigExt.FrameGap, 35);
+
+    // Written by hand; and a file of an older version without the key.
+    std::ofstream(root_ / "hand_gap.pvto") << "[Config_Ext]\r\nFrameGap=4\r\n";
+    g_AppConfigExt = DefaultAppConfigExt();
+    ASSERT_EQ(LoadConfig(PathOf("hand_gap.pvto")), 1);
+    EXPECT_EQ(g_AppConfigExt.FrameGap, 4);
+    std::ofstream(root_ / "no_gap.pvto") << "[Config_Ext]\r\nAutoReconnect=true\r\n";
+    g_AppConfigExt = DefaultAppConfigExt();
+    ASSERT_EQ(LoadConfig(PathOf("no_gap.pvto")), 1);
+    EXPECT_EQ(g_AppConfigExt.AutoReconnect, 1);
+    EXPECT_EQ(g_AppConfigExt.FrameGap, 0);
+}
+
+TEST_F(ConfigExtTest, FrameGapGoesToTheSiblingRegistryKey) {
+    g_AppConfigExt.FrameGap = 120;
+    ASSERT_EQ(SaveConfig(u""), 1);
+    g_AppConfigExt = DefaultAppConfigExt();
+    ASSERT_EQ(LoadConfig(u""), 1);
+    EXPECT_EQ(g_AppConfigExt.FrameGap, 120);
+
+    CKemRegProfile store;
+    ASSERT_EQ(store.SetLocation(RunningRegistryConfigKey().c_str(), 0), 1);
+    EXPECT_EQ(store.GetString(u"Config_Ext", u"FrameGap", u"", nullptr), u"120");
+    EXPECT_EQ(store.GetString(u"Config", u"FrameGap", u"absent", nullptr), u"absent");
 }
 
 }  // namespace

@@ -136,9 +136,21 @@ TEST(RenderProperty, HeldBytesNeverExceedOneAndStartOnABoundary) {
 // records of one direction is gathered first and shown as one text, with the LF rule applied
 // to the record before the group. Without double-byte characters and the Chinese adjustment,
 // joining bytes before or after conversion cannot differ, so both must show the same.
+// With merging, `next` belongs to the group of `previous`: the same direction and, with a
+// frame gap, less than the gap after it.
+bool Joins(const tagComExchangeData& previous, const tagComExchangeData& next,
+           const RenderOptions& options) {
+    return IsReceived(previous) == IsReceived(next) &&
+           (options.frame_gap_ms == 0 ||
+            TimeStampInstantMs(next.time) - TimeStampInstantMs(previous.time) <
+                int64_t{options.frame_gap_ms});
+}
+
 RunList GatherThenRender(const TrafficQueue& queue, const RenderOptions& options) {
     RunList out;
     const size_t n = queue.Count();
+    bool any_shown = false;  // for "%q": the start of the last group that showed something
+    int64_t shown_ms = 0;
     for (size_t i = 0; i < n; ++i) {
         const tagComExchangeData& first = queue.At(i);
         const bool received = IsReceived(first);
@@ -147,9 +159,9 @@ RunList GatherThenRender(const TrafficQueue& queue, const RenderOptions& options
         bool extra = false;
         std::string bytes(first.data.begin(), first.data.end());
         if (options.merge_continue) {
-            continuation = i >= 1 && IsReceived(queue.At(i - 1)) == received;
+            continuation = i >= 1 && Joins(queue.At(i - 1), queue.At(i), options);
             extra = !continuation && options.ext_new_line && i > 0;
-            while (i + 1 < n && IsReceived(queue.At(i + 1)) == received) {
+            while (i + 1 < n && Joins(queue.At(i), queue.At(i + 1), options)) {
                 ++i;
                 bytes.append(queue.At(i).data.begin(), queue.At(i).data.end());
             }
@@ -173,8 +185,14 @@ RunList GatherThenRender(const TrafficQueue& queue, const RenderOptions& options
             out.Append(u"\r\n",
                        received ? DisplayStyle::kReceivedTimeStamp : DisplayStyle::kSentTimeStamp);
         }
+        const int64_t first_ms = TimeStampInstantMs(first.time);
+        const int64_t elapsed = any_shown ? first_ms - shown_ms : 0;
+        if (!continuation) {
+            any_shown = true;
+            shown_ms = first_ms;
+        }
         if (options.time_stamp && !continuation) {
-            out.Append(FormatTimeStampHeader(first.time, options.time_stamp_format),
+            out.Append(FormatTimeStampHeader(first.time, options.time_stamp_format, elapsed),
                        received ? DisplayStyle::kReceivedTimeStamp : DisplayStyle::kSentTimeStamp);
         }
         std::string plain;
@@ -232,6 +250,122 @@ TEST(RenderProperty, IncrementalRenderingShowsWhatGatheringGroupsFirstShows) {
         joined += c.options.merge_continue && queue.Count() > 1 ? 1 : 0;
     }
     EXPECT_GT(joined, 1000);
+}
+
+// ---- Frames split by silence and "%q" ----
+
+const char16_t* const kElapsedTemplates[] = {u"%q", u"[%S.%s %q]", u"%%q|%q|%s", u"%%q"};
+
+// A random case whose records come 0..24 ms apart (sometimes a second), with a random frame
+// gap (0 half the time) and, half the time, a template with "%q".
+Case RandomFramedCase(std::mt19937& random) {
+    Case c = RandomCase(random);
+    static constexpr uint32_t kGaps[] = {0, 0, 0, 1, 5, 10, 20};
+    c.options.frame_gap_ms = kGaps[random() % std::size(kGaps)];
+    if (random() % 2 == 0) {
+        c.options.time_stamp_format = kElapsedTemplates[random() % std::size(kElapsedTemplates)];
+    }
+    int64_t t = 1773479103000;
+    for (tagComExchangeData& block : c.blocks) {
+        t += random() % 8 == 0 ? 1000 : random() % 25;
+        block.time.unix_seconds = t / 1000;
+        block.time.millisecond = static_cast<int>(t % 1000);
+        block.time.second = static_cast<int>(t / 1000 % 60);
+    }
+    return c;
+}
+
+std::string DescribeFramed(const Case& c) {
+    std::string out = DescribeCase(c) + " gap=" + std::to_string(c.options.frame_gap_ms) + " at:";
+    for (const tagComExchangeData& block : c.blocks) {
+        out += " " + std::to_string(TimeStampInstantMs(block.time) % 100000);
+    }
+    return out;
+}
+
+std::vector<StyledRun> RenderIncrementally(const Case& c, TrafficQueue& queue) {
+    TrafficRenderer renderer(c.options);
+    ShownText shown;
+    for (const tagComExchangeData& block : c.blocks) {
+        queue.AddRecord(block, TrafficTrimLimit{});
+        RunList runs;
+        renderer.RenderRecord(queue.At(queue.Count() - 1), runs);
+        shown.Append(runs);
+    }
+    return shown.Runs();
+}
+
+TEST(RenderProperty, FramedBlockByBlockShowsWhatAFullReRenderShows) {
+    std::mt19937 random(1007);
+    int framed = 0;
+    for (int iteration = 0; iteration < 4000; ++iteration) {
+        const Case c = RandomFramedCase(random);
+        TrafficQueue queue;
+        const std::vector<StyledRun> live = RenderIncrementally(c, queue);
+        TrafficRenderer full(c.options);
+        RunList all;
+        full.RenderQueue(queue, all);
+        ShownText shown_at_once;
+        shown_at_once.Append(all);
+        ASSERT_EQ(live, shown_at_once.Runs())
+            << "iteration " << iteration << ": " << DescribeFramed(c)
+            << "\nincremental: " << Describe(live)
+            << "\nre-rendered: " << Describe(shown_at_once.Runs());
+        framed += c.options.frame_gap_ms != 0 && c.options.merge_continue ? 1 : 0;
+    }
+    EXPECT_GT(framed, 800);
+}
+
+TEST(RenderProperty, FramedIncrementalRenderingShowsWhatGatheringFramesFirstShows) {
+    std::mt19937 random(2026);
+    int with_elapsed = 0;
+    for (int iteration = 0; iteration < 4000; ++iteration) {
+        Case c = RandomFramedCase(random);
+        c.options.chinese_adjust = false;
+        for (tagComExchangeData& block : c.blocks) {
+            for (uint8_t& b : block.data) {
+                if (b >= 0x81 && b <= 0xFE) {
+                    b = static_cast<uint8_t>(b & 0x7F);
+                }
+            }
+        }
+        TrafficQueue queue;
+        const std::vector<StyledRun> live = RenderIncrementally(c, queue);
+        ShownText reference;
+        reference.Append(GatherThenRender(queue, c.options));
+        ASSERT_EQ(live, reference.Runs()) << "iteration " << iteration << ": " << DescribeFramed(c)
+                                          << "\nincremental: " << Describe(live)
+                                          << "\ngathered:    " << Describe(reference.Runs());
+        with_elapsed += c.options.time_stamp && TemplateUsesElapsed(c.options.time_stamp_format);
+    }
+    EXPECT_GT(with_elapsed, 500);
+}
+
+// Gap 0 must be today's rendering whatever the times; a gap longer than every silence must
+// change nothing either.
+TEST(RenderProperty, GapZeroOrLongerThanEverySilenceRendersAsWithoutTheOption) {
+    std::mt19937 random(31);
+    for (int iteration = 0; iteration < 3000; ++iteration) {
+        Case c = RandomFramedCase(random);
+        c.options.time_stamp_format = kTemplates[random() % std::size(kTemplates)];
+        Case without = c;
+        without.options = RenderOptions();
+        without.options.merge_continue = c.options.merge_continue;
+        without.options.ext_new_line = c.options.ext_new_line;
+        without.options.show_hex = c.options.show_hex;
+        without.options.time_stamp = c.options.time_stamp;
+        without.options.chinese_adjust = c.options.chinese_adjust;
+        without.options.time_stamp_format = c.options.time_stamp_format;
+        without.options.show_by_name = c.options.show_by_name;
+        TrafficQueue queue_without;
+        const std::vector<StyledRun> expected = RenderIncrementally(without, queue_without);
+        for (const uint32_t gap : {0u, 1001u}) {
+            c.options.frame_gap_ms = gap;
+            TrafficQueue queue;
+            ASSERT_EQ(RenderIncrementally(c, queue), expected)
+                << "iteration " << iteration << " gap " << gap << ": " << DescribeFramed(c);
+        }
+    }
 }
 
 }  // namespace

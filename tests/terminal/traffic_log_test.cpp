@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "channels/pty_pair.h"
@@ -277,6 +278,52 @@ TEST(TrafficLogWriterTest, MergeOnStillTagsEveryChangeOfDirection) {
               std::string(kStartLine) + "[S]ab[R]c[S]d[R]ef" + std::string(kStopLines));
 }
 
+TEST(TrafficLogWriterTest, FrameGapSplitsMergedEntriesOfOneDirectionBySilence) {
+    TempFolder folder;
+    TrafficLogOptions options = AllOnly(folder);
+    options.all_end_new_line = true;
+    TrafficLogWriter writer;
+    ASSERT_TRUE(writer.Start(options, u"", kStart).ok());
+    writer.SetFrameGap(10);
+    // Milliseconds after 13:07:10.000: 9 after (below the gap) joins, 10 (at) and 11 (above)
+    // start new entries; a change of direction always does.
+    const std::vector<std::tuple<int32_t, std::string_view, uint16_t>> blocks = {
+        {1, "a", 100}, {1, "b", 109}, {1, "c", 119}, {1, "d", 130}, {0, "e", 131}, {0, "f", 135}};
+    for (const auto& [direction, bytes, ms] : blocks) {
+        TrafficLogBlock block = Block(direction, bytes, 13, 7, 10, ms);
+        block.instant_ms = 1273000030000 + ms;
+        ASSERT_TRUE(writer.WriteTrafficBlock(block).ok());
+    }
+    ASSERT_TRUE(writer.Stop(kStop).ok());
+    EXPECT_EQ(ReadBytes(folder.path() / "all.log"),
+              std::string(kStartLine) + "[R 13:07:10.100]ab" + "\r\n[R 13:07:10.119]c" +
+                  "\r\n[R 13:07:10.130]d" + "\r\n[S 13:07:10.131]ef" + std::string(kStopLines));
+}
+
+TEST(TrafficLogWriterTest, FrameGapZeroOrMergeOffKeepsTheOldFraming) {
+    for (const bool merge : {true, false}) {
+        TempFolder folder;
+        TrafficLogOptions options = AllOnly(folder);
+        options.all_time_stamp = false;
+        options.all_merge_continue = merge;
+        TrafficLogWriter writer;
+        ASSERT_TRUE(writer.Start(options, u"", kStart).ok());
+        writer.SetFrameGap(merge ? 0 : 5);
+        int64_t at = 1273000030000;
+        for (const std::string_view bytes : {"a", "b", "c"}) {
+            TrafficLogBlock block = Block(1, bytes);
+            block.instant_ms = at;
+            at += 60000;
+            ASSERT_TRUE(writer.WriteTrafficBlock(block).ok());
+        }
+        ASSERT_TRUE(writer.Stop(kStop).ok());
+        EXPECT_EQ(
+            ReadBytes(folder.path() / "all.log"),
+            std::string(kStartLine) + (merge ? "[R]abc" : "[R]a[R]b[R]c") + std::string(kStopLines))
+            << "merge " << merge;
+    }
+}
+
 TEST(TrafficLogWriterTest, SendAndReceiveLogsGetStampsAndLineEndsPerBlock) {
     TempFolder folder;
     TrafficLogOptions options = AllOnly(folder);
@@ -495,4 +542,6 @@ TEST(TrafficLogWriterTest, QueuedRecordsAreLoggedThroughTheirView) {
     EXPECT_TRUE(writer.Stop(kStop).ok());
     const std::string log = ReadBytes(folder.path() / "all.log");
     EXPECT_NE(log.find(std::string("[R 09:05:01.007]OK\0\xFF", 20)), std::string::npos);
+    record.time.unix_seconds = 1773479101;
+    EXPECT_EQ(LogBlockOf(record).instant_ms, int64_t{1773479101007});
 }
