@@ -57,6 +57,7 @@ constexpr int kKeyToSend = 32784;
 constexpr int kCtrlKeyForCommands = 32787;
 constexpr int kCtrlKeyForCodes = 32788;
 constexpr int kAutoReconnect = 32800;  // "自动重连", an option of this program's own
+constexpr int kFind = 32801;           // "查找... (Ctrl+F)": the find bar above the display
 
 // The system menu's About entry.
 constexpr int kAbout = 0x10;

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 
 #include "app/control_ids.h"
 #include "platform/code_page.h"
@@ -23,6 +24,7 @@
 #include "terminal/save_display.h"
 #include "terminal/serial_param_text.h"
 #include "ui/custom_entry_dialog.h"
+#include "ui/find_bar.h"
 #include "ui/kem_combo_box.h"
 #include "ui/kem_edit_ctrl.h"
 #include "ui/qt_user_dialogs.h"
@@ -52,6 +54,7 @@ CKemPemviloDlg::CKemPemviloDlg(UserDialogs* dialogs, QWidget* parent)
     BuildControls();
     BuildMenus();
     ConnectControls();
+    ConnectFind();
     LoadFromConfig();
     CaptureLayout();
 }
@@ -105,6 +108,30 @@ void CKemPemviloDlg::ConnectControls() {
     connect(&m_CounterTimer, &QTimer::timeout, this, [this] { UpdateCounters(); });
 }
 
+void CKemPemviloDlg::ConnectFind() {
+    auto add = [this](const QKeySequence& keys, auto handler) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, handler);
+    };
+    add(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OpenFind(); });
+    add(QKeySequence(Qt::Key_F3), [this] { m_FindBar->FindNext(); });
+    add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { m_FindBar->FindPrevious(); });
+    // With "输入控制码" chosen, Ctrl+letter typed into the display is a control code to send
+    // (Ctrl+F is 0x06), so those keys stay with the display instead of running a shortcut.
+    m_Display->keeps_shortcut = [this](const QKeyEvent* event) {
+        const Qt::KeyboardModifiers mods = event->modifiers();
+        return m_bCtrlKeyToSendCode && mods.testFlag(Qt::ControlModifier) &&
+               !mods.testFlag(Qt::AltModifier) && event->key() >= Qt::Key_A &&
+               event->key() <= Qt::Key_Z;
+    };
+}
+
+void CKemPemviloDlg::OpenFind() {
+    m_FindBar->SetHexMode(Checked(ids::kShowHex));
+    m_FindBar->Open();
+}
+
 void CKemPemviloDlg::LoadFromConfig() {
     const tagAppConfig& config = g_AppConfig;
 
@@ -144,6 +171,7 @@ void CKemPemviloDlg::LoadFromConfig() {
     m_Display->SetClearLimit(config.AutoClearSize > 0 ? config.AutoClearSize * 1024 : 0);
     RefreshRenderOptions();
     RefreshTrimLimit();
+    m_FindBar->SetHexMode(Checked(ids::kShowHex));
     Control(ids::kChineseAdjust)->setEnabled(!Checked(ids::kTimeStamp));
     Control(ids::kExtNewLine)->setEnabled(Checked(ids::kMerge));
 
@@ -312,6 +340,9 @@ void CKemPemviloDlg::ExecuteCommand(int id) {
         case ids::kAbout:
             ShowAbout();
             break;
+        case ids::kFind:
+            OpenFind();
+            break;
         case ids::kExit:
             reject();
             break;
@@ -348,6 +379,8 @@ void CKemPemviloDlg::OnDisplayOptionChanged(int id) {
     }
     RefreshRenderOptions();
     ShowTraffic(0, true);
+    // The bar finds bytes in a HEX display and text otherwise.
+    m_FindBar->SetHexMode(Checked(ids::kShowHex));
 }
 
 void CKemPemviloDlg::OnTopmost() {

@@ -31,6 +31,7 @@ class CKemComboBox;
 class CKemEditCtrl;
 class CKemLineEdit;
 class CMyRichEditCtrl;
+class FindBar;
 class QtUserDialogs;
 class CDlgASCIIList;
 class CDlgCustomEntry;
@@ -69,6 +70,7 @@ public:
     // For tests and benchmarks.
     QWidget* Control(int id) const;
     CMyRichEditCtrl& display() const { return *m_Display; }
+    FindBar& find_bar() const { return *m_FindBar; }
     TrafficQueue& traffic() { return m_Traffic; }
     LinkSession& link() { return *m_Link; }
     LinkType link_type() const { return m_nLinkType; }
@@ -92,6 +94,7 @@ private:
     QPushButton* AddButton(int id, const QString& text, int x, int y, int w, int h);
     QLabel* AddLabel(const QString& text, int x, int y, int w, int h, QWidget* buddy = nullptr);
     void ConnectControls();
+    void ConnectFind();
 
     // Start-up and end (main_window.cpp).
     void LoadFromConfig();
@@ -106,6 +109,7 @@ private:
     void OnSaveDisplay();
     void UpdateSaveButtonCaption(bool recording);
     void ShowNotice(const std::u16string& text);
+    void OpenFind();
 
     // The auxiliary windows (main_window_windows.cpp).
     void ShowAsciiList();
@@ -163,6 +167,7 @@ private:
 
     // Controls (owned by the window through Qt's parent chain).
     CMyRichEditCtrl* m_Display = nullptr;
+    FindBar* m_FindBar = nullptr;
     CKemComboBox* m_PortList = nullptr;
     CKemLineEdit* m_ParamBox = nullptr;
     QComboBox* m_SerialChoices[4] = {};

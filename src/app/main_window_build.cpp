@@ -13,6 +13,7 @@
 #include "app/control_ids.h"
 #include "app/main_window.h"
 #include "terminal/serial_param_text.h"
+#include "ui/find_bar.h"
 #include "ui/kem_combo_box.h"
 #include "ui/kem_edit_ctrl.h"
 #include "ui/receive_display.h"
@@ -76,6 +77,8 @@ void CKemPemviloDlg::BuildControls() {
     // bottom edge (see LayoutControls).
     m_Display = Placed(new CMyRichEditCtrl(this), ids::kDisplay, 8, 8, 884, 410);
     m_Display->setAccessibleName(QStringLiteral("接收区"));
+    // Hidden until asked for; it lives in the display's frame, above its text.
+    m_FindBar = new FindBar(m_Display);
 
     auto* line = Placed(new QFrame(this), ids::kLine, 8, 452, 884, 2);
     line->setFrameShape(QFrame::HLine);
@@ -150,6 +153,7 @@ void CKemPemviloDlg::BuildControls() {
 
     // The send group.
     m_InputBox = Placed(new CKemEditCtrl(this), ids::kInputBox, 584, 462, 308, 96);
+    m_InputBox->SetChecksumMenuEnabled(true);
     m_InputBox->setAccessibleName(QStringLiteral("发送区"));
     AddCheckBox(ids::kSendNow, QStringLiteral("回车键发送"), 584, 564, 100, 22);
     AddCheckBox(ids::kSend0D0A, QStringLiteral("回车发送0D0A"), 688, 564, 116, 22);
@@ -195,6 +199,8 @@ void CKemPemviloDlg::BuildMenus() {
     // A desktop window has no system menu of its own to carry the About entry.
     m_OtherMenu->addSeparator();
     AddCommand(m_OtherMenu, ids::kAbout, QStringLiteral("关于KemPemvilo(&A)..."));
+    m_OtherMenu->addSeparator();
+    AddCommand(m_OtherMenu, ids::kFind, QStringLiteral("查找... (Ctrl+F)"));
 
     for (QMenu* menu : {m_SaveMenu, m_OtherMenu, ctrl_keys}) {
         connect(menu, &QMenu::triggered, this,

@@ -118,6 +118,7 @@ void DisplayModel::DropAll() {
     taken_offset_ = 0;
     taken_units_ = 0;
     reset_pending_ = true;
+    ++drop_count_;
 }
 
 void DisplayModel::Clear() {

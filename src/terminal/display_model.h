@@ -58,6 +58,11 @@ public:
     // True when a reset is owed to the widget (a clear since the last sync).
     bool ResetPending() const { return reset_pending_; }
 
+    // How many times everything shown was dropped (Clear and the size limit together) since
+    // construction. A reader that keeps offsets into the shown text compares it with the value
+    // it saw last: a change means its offsets point at text that went.
+    uint64_t DropCount() const { return drop_count_; }
+
     // Hands out what changed since the last call: a reset flag when a clear happened, then at
     // most `max_units` units of new text (a surrogate pair is never split, so a call may hand
     // out one unit less; at least the pair when `max_units` is 1). Cost: the units handed out.
@@ -101,6 +106,7 @@ private:
     size_t line_units_ = 0;  // units since the last break of either kind
     bool after_cr_ = false;  // the last character applied was a CR: an LF next adds nothing
     int32_t clear_limit_ = kDefaultClearLimit;
+    uint64_t drop_count_ = 0;
 
     bool reset_pending_ = false;
     size_t taken_segment_ = 0;  // sync position: segment and offset in it

@@ -185,6 +185,7 @@ size_t CKemRichEditCtrl::InsertChanges(size_t max_units) {
     if (follow) {
         bar->setValue(bar->maximum());
     }
+    emit synced();
     return changes.units;
 }
 
@@ -290,6 +291,39 @@ void CKemRichEditCtrl::ExecuteCommand(int id) {
     }
 }
 
+void CKemRichEditCtrl::SetTopBar(QWidget* bar) {
+    top_bar_ = bar;
+    LayoutTopBar();
+}
+
+void CKemRichEditCtrl::LayoutTopBar() {
+    if (top_bar_ == nullptr) {
+        return;
+    }
+    const int height = top_bar_->isHidden() ? 0 : top_bar_->sizeHint().height();
+    if (height != top_margin_) {
+        top_margin_ = height;
+        setViewportMargins(0, height, 0, 0);
+    }
+    // Over the text column only: the scroll bar keeps its place at the side.
+    const QRect inner = contentsRect();
+    const int right = viewport()->geometry().right();
+    top_bar_->setGeometry(inner.left(), inner.top(), std::max(0, right + 1 - inner.left()), height);
+}
+
+void CKemRichEditCtrl::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    LayoutTopBar();
+}
+
+bool CKemRichEditCtrl::viewportEvent(QEvent* event) {
+    // The text area narrows when its scroll bar appears: the bar follows its width.
+    if (event->type() == QEvent::Resize && top_bar_ != nullptr && !top_bar_->isHidden()) {
+        LayoutTopBar();
+    }
+    return QPlainTextEdit::viewportEvent(event);
+}
+
 void CKemRichEditCtrl::contextMenuEvent(QContextMenuEvent* event) {
     setFocus(Qt::MouseFocusReason);
     ShowContextMenu(event->globalPos());
@@ -344,6 +378,15 @@ void CMyRichEditCtrl::ExecuteCommand(int id) {
         default:
             CKemRichEditCtrl::ExecuteCommand(id);
     }
+}
+
+bool CMyRichEditCtrl::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && keeps_shortcut &&
+        keeps_shortcut(static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return CKemRichEditCtrl::event(event);
 }
 
 void CMyRichEditCtrl::keyPressEvent(QKeyEvent* event) {

@@ -85,6 +85,12 @@ public:
 
     const DisplayModel& model() const { return model_; }
 
+    // Units of the model's ShownText that the widget holds now, as document positions 0 to
+    // this; 0 while a reset is owed to it (it still shows text the model dropped).
+    size_t SyncedUnits() const {
+        return model_.ResetPending() ? 0 : model_.TotalUnits() - model_.PendingUnits();
+    }
+
     // A new menu for the context menu, its actions named by command id and enabled as the
     // state allows, each connected to ExecuteCommand. The caller owns it.
     virtual QMenu* BuildContextMenu();
@@ -95,13 +101,25 @@ public:
     // Runs menu command `id`; unknown ids do nothing.
     virtual void ExecuteCommand(int id);
 
+    // Makes `bar`, a child of this control, a bar at the top of its frame: while the bar is
+    // shown the text area gives it its height, and takes the room back when it is hidden.
+    // LayoutTopBar after showing or hiding it.
+    void SetTopBar(QWidget* bar);
+    void LayoutTopBar();
+
 signals:
     // The widget was backlogged and has caught up.
     void caughtUp();
 
+    // The widget took changes from the model (new text, a reset or both): at most once a
+    // frame while text arrives, and after every ShowAll and ClearDisplay.
+    void synced();
+
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
 
     // Adds the entry `id` named `text` to `menu`.
@@ -125,6 +143,8 @@ private:
     uint64_t inserted_units_ = 0;
     size_t arrived_since_batch_ = 0;  // units appended to the model since the last batch
     bool was_backlogged_ = false;
+    QWidget* top_bar_ = nullptr;
+    int top_margin_ = 0;
 };
 
 // The main window's receive display, object name "1000": its own menu, paste as bytes to send,
@@ -137,6 +157,10 @@ public:
 
     // Offered every key press (released false) and release (true) first; true swallows it.
     std::function<bool(QKeyEvent*, bool released)> key_filter;
+
+    // Asked before a key would run a window shortcut; true keeps the key for the display
+    // (and key_filter), so a key the display sends is never taken by the window.
+    std::function<bool(const QKeyEvent*)> keeps_shortcut;
 
     QMenu* BuildContextMenu() override;
 
@@ -151,6 +175,7 @@ signals:
     void clearRequested();
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
 };
