@@ -1,6 +1,8 @@
 // A remote serial port typed into the port box, as the user meets it: the window opens it like a
 // local port, shows what the device sends, sends what is typed, and marks its title while the
 // server leaves settings unconfirmed (ser2net never answers DTR and RTS on a pseudo-terminal).
+#include <termios.h>
+
 #include <QPushButton>
 
 #include <optional>
@@ -36,6 +38,13 @@ TEST_F(MainWindowTest, RemoteSerialPortWorksLikeALocalOneAndMarksUnconfirmedSett
     EXPECT_EQ(Find<QPushButton>(ids::kOpen)->text(), QStringLiteral("关闭"));
     EXPECT_TRUE(Find(ids::kBaudRate)->isEnabled()) << "serial choices stay available";
 
+    // ser2net takes the line over once the window is connected: raw, at the speed asked for.
+    // Bytes written before that would meet the pty's own echo.
+    ASSERT_TRUE(Wait([&] {
+        termios line{};
+        tcgetattr(pty.slave(), &line);
+        return cfgetospeed(&line) == B57600 && (line.c_lflag & ECHO) == 0;
+    }));
     pty.WriteMaster(std::string("from afar\xFF"));
     ASSERT_TRUE(Wait([&] { return window().traffic().RxCount() >= 10; }));
     EXPECT_EQ(Queued(true), "from afar\xFF");
