@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/ascii_case.h"
 #include "platform/code_page.h"
 #include "settings/structure.h"
 
@@ -40,19 +41,6 @@ std::string Narrow(std::u16string_view text) {
         out.push_back(static_cast<char>(c));
     }
     return out;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Decimal conversion as the C library reads it: leading blanks, optional sign, digits,
@@ -101,14 +89,14 @@ bool ParseHex(std::string_view text, bool prefix, uint64_t maximum, uint64_t* va
     }
     if (prefix && i + 1 < text.size() && text[i] == '0' &&
         (text[i + 1] == 'x' || text[i + 1] == 'X') && i + 2 < text.size() &&
-        HexDigit(text[i + 2]) >= 0) {
+        kem::platform::HexDigitValue(text[i + 2]) >= 0) {
         i += 2;
     }
     uint64_t result = 0;
     bool any = false;
-    for (; i < text.size() && HexDigit(text[i]) >= 0; ++i) {
+    for (; i < text.size() && kem::platform::HexDigitValue(text[i]) >= 0; ++i) {
         any = true;
-        const uint64_t digit = static_cast<uint64_t>(HexDigit(text[i]));
+        const uint64_t digit = static_cast<uint64_t>(kem::platform::HexDigitValue(text[i]));
         result = (result > (maximum - digit) / 16) ? maximum : result * 16 + digit;
     }
     if (!any) {

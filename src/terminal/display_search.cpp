@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/ascii_case.h"
+
 namespace {
 
 // Built once: a lookup per unit keeps the scan of megabytes within a few milliseconds.
@@ -32,19 +34,6 @@ const std::array<char16_t, 65536>& FoldTable() {
 
 bool IsTimeStampStyle(DisplayStyle style) {
     return style == DisplayStyle::kReceivedTimeStamp || style == DisplayStyle::kSentTimeStamp;
-}
-
-int HexValue(char16_t unit) {
-    if (unit >= u'0' && unit <= u'9') {
-        return unit - u'0';
-    }
-    if (unit >= u'A' && unit <= u'F') {
-        return unit - u'A' + 10;
-    }
-    if (unit >= u'a' && unit <= u'f') {
-        return unit - u'a' + 10;
-    }
-    return -1;
 }
 
 bool IsBlank(char16_t unit) {
@@ -83,7 +72,7 @@ std::optional<std::vector<uint8_t>> ParseHexPattern(std::u16string_view text) {
         }
         size_t end = i;
         while (end < text.size() && !IsBlank(text[end])) {
-            if (HexValue(text[end]) < 0) {
+            if (kem::platform::HexDigitValue(text[end]) < 0) {
                 return std::nullopt;
             }
             ++end;
@@ -92,7 +81,8 @@ std::optional<std::vector<uint8_t>> ParseHexPattern(std::u16string_view text) {
             return std::nullopt;
         }
         for (size_t at = i; at < end; at += 2) {
-            bytes.push_back(static_cast<uint8_t>(HexValue(text[at]) * 16 + HexValue(text[at + 1])));
+            bytes.push_back(static_cast<uint8_t>(kem::platform::HexDigitValue(text[at]) * 16 +
+                                                 kem::platform::HexDigitValue(text[at + 1])));
         }
         i = end;
     }
@@ -273,7 +263,7 @@ size_t DisplaySearch::BeginOfTextMatch(size_t end) const {
 void DisplaySearch::ScanHexChunk(const char16_t* text, size_t size, size_t at) {
     for (size_t i = 0; i < size; ++i) {
         const char16_t unit = text[i];
-        const int value = HexValue(unit);
+        const int value = kem::platform::HexDigitValue(unit);
         if (value >= 0) {
             if (!have_high_) {
                 have_high_ = true;

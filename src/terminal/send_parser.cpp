@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/ascii_case.h"
 #include "platform/code_page.h"
 #include "terminal/checksum.h"
 #include "terminal/ctrl_char_table.h"
@@ -168,19 +169,6 @@ std::string ReplaceNames(std::string_view bytes, uint8_t open, uint8_t close,
     return out;
 }
 
-int HexDigit(uint8_t byte) {
-    if (byte >= '0' && byte <= '9') {
-        return byte - '0';
-    }
-    if (byte >= 'A' && byte <= 'F') {
-        return byte - 'A' + 10;
-    }
-    if (byte >= 'a' && byte <= 'f') {
-        return byte - 'a' + 10;
-    }
-    return -1;
-}
-
 }  // namespace
 
 std::string SendTextToAnsi(std::u16string_view text) {
@@ -201,7 +189,7 @@ int32_t DecodeEscape(uint8_t* collected, int32_t count) {
         (collected[1] != 'x' && collected[1] != 'X')) {
         return count;
     }
-    const int high = HexDigit(collected[2]);
+    const int high = kem::platform::HexDigitValue(collected[2]);
     if (high < 0) {
         return count;
     }
@@ -209,7 +197,7 @@ int32_t DecodeEscape(uint8_t* collected, int32_t count) {
         collected[0] = static_cast<uint8_t>(high);
         return 1;
     }
-    const int low = HexDigit(collected[3]);
+    const int low = kem::platform::HexDigitValue(collected[3]);
     if (low < 0) {
         collected[0] = static_cast<uint8_t>(high);
         collected[1] = collected[3];
