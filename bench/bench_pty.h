@@ -1,14 +1,18 @@
-// A pseudo-terminal for the serial benchmarks, and a writer that streams into it: unlike the
-// tests' pair, both ends block, so the writer runs at the pace the reader takes the bytes.
+// A pseudo-terminal for the serial benchmarks, a writer that streams into it (unlike the tests'
+// pair, both ends block, so the writer runs at the pace the reader takes the bytes), and the
+// comparison of two ways of moving the same bytes.
 #pragma once
 
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -59,6 +63,32 @@ inline std::thread StartPtyWriter(int master, size_t total, size_t chunk_size = 
             done += static_cast<size_t>(put);
         }
     });
+}
+
+// Runs `first` and `second` (each: seconds for `bytes_per_run`, <= 0 on failure) once per
+// iteration and reports both rates in MB/s and their ratio as counters named after them.
+// Returns false, with the benchmark marked as skipped, when a run failed.
+inline bool CompareRates(benchmark::State& state, size_t bytes_per_run,
+                         const std::string& first_name, const std::function<double()>& first,
+                         const std::string& second_name, const std::function<double()>& second) {
+    double first_seconds = 0;
+    double second_seconds = 0;
+    for (auto _ : state) {
+        const double a = first();
+        const double b = second();
+        if (a <= 0 || b <= 0) {
+            state.SkipWithError("a transfer did not complete");
+            return false;
+        }
+        first_seconds += a;
+        second_seconds += b;
+    }
+    const double bytes =
+        static_cast<double>(bytes_per_run) * static_cast<double>(state.iterations());
+    state.counters[first_name + "_MB/s"] = bytes / first_seconds / 1e6;
+    state.counters[second_name + "_MB/s"] = bytes / second_seconds / 1e6;
+    state.counters[first_name + "/" + second_name] = second_seconds / first_seconds;
+    return true;
 }
 
 }  // namespace kem::bench

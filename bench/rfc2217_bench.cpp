@@ -138,26 +138,10 @@ void BM_Rfc2217ReceiveVsRawTcp(benchmark::State& state) {
         state.SkipWithError("ser2net did not start");
         return;
     }
-    double rfc_seconds = 0;
-    double raw_seconds = 0;
-    for (auto _ : state) {
-        const double rfc = RunRfc2217(telnet_pty, server.port(telnet_link));
-        const double raw = RunRaw(raw_pty, server.port(raw_link));
-        if (rfc <= 0 || raw <= 0) {
-            state.SkipWithError("a transfer did not complete");
-            return;
-        }
-        rfc_seconds += rfc;
-        raw_seconds += raw;
-    }
-    const double bytes = static_cast<double>(kTransfer) * static_cast<double>(state.iterations());
-    const double rfc_rate = bytes / rfc_seconds;
-    const double raw_rate = bytes / raw_seconds;
-    state.counters["rfc2217_MB/s"] = rfc_rate / 1e6;
-    state.counters["raw_tcp_MB/s"] = raw_rate / 1e6;
-    state.counters["rfc2217/raw"] = rfc_rate / raw_rate;
-    std::printf("rfc2217 %.2f MB/s, raw tcp %.2f MB/s, ratio %.1f %%\n", rfc_rate / 1e6,
-                raw_rate / 1e6, 100.0 * rfc_rate / raw_rate);
+    kem::bench::CompareRates(
+        state, kTransfer, "rfc2217",
+        [&] { return RunRfc2217(telnet_pty, server.port(telnet_link)); }, "raw_tcp",
+        [&] { return RunRaw(raw_pty, server.port(raw_link)); });
 }
 BENCHMARK(BM_Rfc2217ReceiveVsRawTcp)->Iterations(5)->Unit(benchmark::kMillisecond);
 

@@ -89,24 +89,7 @@ double RunChannel() {
 
 // Both receivers in the same run, alternating, so machine load hits them alike.
 void BM_SerialReceiveThroughput(benchmark::State& state) {
-    double plain_seconds = 0;
-    double channel_seconds = 0;
-    for (auto _ : state) {
-        const double plain = RunPlainLoop();
-        const double channel = RunChannel();
-        if (plain <= 0 || channel <= 0) {
-            state.SkipWithError("a transfer did not complete");
-            return;
-        }
-        plain_seconds += plain;
-        channel_seconds += channel;
-    }
-    const double bytes = static_cast<double>(kTransfer) * static_cast<double>(state.iterations());
-    const double plain_rate = bytes / plain_seconds;
-    const double channel_rate = bytes / channel_seconds;
-    state.counters["plain_MB/s"] = plain_rate / 1e6;
-    state.counters["channel_MB/s"] = channel_rate / 1e6;
-    state.counters["channel/plain"] = channel_rate / plain_rate;
+    kem::bench::CompareRates(state, kTransfer, "channel", RunChannel, "plain", RunPlainLoop);
 }
 BENCHMARK(BM_SerialReceiveThroughput)->Iterations(10)->Unit(benchmark::kMillisecond);
 
