@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encoding/filter_base.h"
+#include "support/hex_text.h"
 
 namespace kem::encoding::test {
 
@@ -82,17 +83,7 @@ inline std::string FeedInPieces(CKemFilterBaseClass& filter, std::string_view by
 
 // A readable form of bytes for failure messages: "41 C3 A9".
 inline std::string Hex(std::string_view bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        if (!text.empty()) {
-            text.push_back(' ');
-        }
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 0xF]);
-    }
-    return text;
+    return kem::testing::HexText(bytes);
 }
 
 }  // namespace kem::encoding::test

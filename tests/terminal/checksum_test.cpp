@@ -1,4 +1,5 @@
 #include "terminal/checksum.h"
+#include "support/hex_text.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,8 @@
 #include <string>
 
 namespace {
+
+using kem::testing::HexText;
 
 // Straightforward one-bit-at-a-time versions, written from the algorithms' definitions and
 // sharing nothing with the table-driven code under test.
@@ -70,20 +73,6 @@ uint8_t ReferenceXor(std::string_view bytes) {
     return static_cast<uint8_t>(value);
 }
 
-std::string Hex(std::string_view bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += kDigits[value >> 4];
-        text += kDigits[value & 15];
-    }
-    return text;
-}
-
 std::string Appended(std::string_view data, ChecksumKind kind) {
     std::string out(data);
     AppendChecksum(out, 0, kind);
@@ -99,17 +88,17 @@ TEST(ChecksumTest, CheckValuesOfTheNineDigits) {
     EXPECT_EQ(Xor8(digits), 0x31);
     EXPECT_EQ(Lrc8(digits), 0x23);
     // And as they go on the wire.
-    EXPECT_EQ(Hex(Appended(digits, ChecksumKind::kCrc16)), "37 4B");
-    EXPECT_EQ(Hex(Appended(digits, ChecksumKind::kCrc16Ccitt)), "29 B1");
-    EXPECT_EQ(Hex(Appended(digits, ChecksumKind::kCrc8)), "F4");
-    EXPECT_EQ(Hex(Appended(digits, ChecksumKind::kSum8)), "DD");
-    EXPECT_EQ(Hex(Appended(digits, ChecksumKind::kXor8)), "31");
-    EXPECT_EQ(Hex(Appended(digits, ChecksumKind::kLrc)), "23");
+    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kCrc16)), "37 4B");
+    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kCrc16Ccitt)), "29 B1");
+    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kCrc8)), "F4");
+    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kSum8)), "DD");
+    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kXor8)), "31");
+    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kLrc)), "23");
 }
 
 TEST(ChecksumTest, ModbusRequestFrame) {
     const std::string request("\x01\x03\x00\x0A\x00\x02", 6);
-    EXPECT_EQ(Hex(Appended(request, ChecksumKind::kCrc16)), "E4 09");
+    EXPECT_EQ(HexText(Appended(request, ChecksumKind::kCrc16)), "E4 09");
 }
 
 TEST(ChecksumTest, NoBytes) {
@@ -119,7 +108,7 @@ TEST(ChecksumTest, NoBytes) {
     EXPECT_EQ(Sum8(""), 0);
     EXPECT_EQ(Xor8(""), 0);
     EXPECT_EQ(Lrc8(""), 0);
-    EXPECT_EQ(Hex(Appended("", ChecksumKind::kCrc16)), "FF FF");
+    EXPECT_EQ(HexText(Appended("", ChecksumKind::kCrc16)), "FF FF");
 }
 
 TEST(ChecksumTest, AgreesWithBitwiseReferencesOnRandomData) {
@@ -135,7 +124,8 @@ TEST(ChecksumTest, AgreesWithBitwiseReferencesOnRandomData) {
             for (char& value : data) {
                 value = static_cast<char>(byte(random));
             }
-            SCOPED_TRACE("length " + std::to_string(length) + " data " + Hex(data.substr(0, 16)));
+            SCOPED_TRACE("length " + std::to_string(length) + " data " +
+                         HexText(data.substr(0, 16)));
             EXPECT_EQ(Crc16Modbus(data), BitwiseCrc16Modbus(data));
             EXPECT_EQ(Crc16CcittFalse(data), BitwiseCrc16Ccitt(data));
             EXPECT_EQ(Crc8(data), BitwiseCrc8(data));
@@ -161,12 +151,12 @@ TEST(ChecksumTest, AgreesWithBitwiseReferencesOnRandomData) {
 TEST(ChecksumTest, AppendCoversOnlyFromTheGivenPosition) {
     std::string out = "abc123456789";
     AppendChecksum(out, 3, ChecksumKind::kCrc16Ccitt);
-    EXPECT_EQ(Hex(out.substr(12)), "29 B1");
+    EXPECT_EQ(HexText(out.substr(12)), "29 B1");
     // From the end (or past it): the checksum of nothing.
     std::string tail = "xyz";
     AppendChecksum(tail, 3, ChecksumKind::kSum8);
     AppendChecksum(tail, 99, ChecksumKind::kCrc8);
-    EXPECT_EQ(Hex(tail), "78 79 7A 00 00");
+    EXPECT_EQ(HexText(tail), "78 79 7A 00 00");
 }
 
 TEST(ChecksumTest, SizesOnTheWire) {

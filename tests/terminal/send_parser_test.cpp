@@ -1,4 +1,5 @@
 #include "terminal/send_parser.h"
+#include "support/hex_text.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +14,7 @@
 
 namespace {
 
-// Bytes as hexadecimal pairs, so a failing row prints readably.
-std::string Hex(std::string_view bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += kDigits[value >> 4];
-        text += kDigits[value & 15];
-    }
-    return text;
-}
+using kem::testing::HexText;
 
 std::string Escapes(std::string_view source) {
     std::string out(source.size() + 5, '\0');
@@ -71,7 +59,7 @@ TEST(ParseEscapesTest, DecodesHexEscapesAndDoubledBackslashes) {
         {"four backslashes", "\\\\\\\\", "\\\\"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(Hex(Escapes(row.input)), Hex(row.expected)) << row.name;
+        EXPECT_EQ(HexText(Escapes(row.input)), HexText(row.expected)) << row.name;
     }
 }
 
@@ -130,8 +118,8 @@ TEST(DecodeEscapeTest, TableOfCollections) {
         uint8_t buffer[4] = {};
         std::copy(row.collected.begin(), row.collected.end(), buffer);
         const int32_t count = DecodeEscape(buffer, static_cast<int32_t>(row.collected.size()));
-        EXPECT_EQ(Hex(std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(count))),
-                  Hex(row.expected))
+        EXPECT_EQ(HexText(std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(count))),
+                  HexText(row.expected))
             << row.name;
     }
 }
@@ -182,7 +170,7 @@ TEST(ReplaceCtrlCharNamesTest, BracketedNamesBecomeTheirBytes) {
                     row.expected.find('\0') != std::string::npos
                 ? row.expected
                 : kem::platform::WideToAnsi(kem::platform::Utf8ToWide(row.expected));
-        EXPECT_EQ(Hex(ReplaceCtrlCharNames(input)), Hex(expected)) << row.name;
+        EXPECT_EQ(HexText(ReplaceCtrlCharNames(input)), HexText(expected)) << row.name;
     }
 }
 
@@ -205,7 +193,7 @@ TEST(ReplaceCtrlCharNamesTest, TrailByteOfADoubleByteCharacterCountsAsABracket) 
     // 0x81 0x5B is one GBK character whose second byte is '['.
     const std::string lead_and_open = "\x81\x5B";
     ASSERT_EQ(kem::platform::AnsiToWide(lead_and_open).size(), 1u);
-    EXPECT_EQ(Hex(ReplaceCtrlCharNames(lead_and_open + "CR]")), "81 0D");
+    EXPECT_EQ(HexText(ReplaceCtrlCharNames(lead_and_open + "CR]")), "81 0D");
 }
 
 TEST(ReplaceCtrlCharNamesTest, OtherDelimiters) {
@@ -261,7 +249,7 @@ TEST(ParseSendTextTest, TheWholeChain) {
         {"empty", u"", Opts(true, true, true, true), ""},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(Hex(ParseSendText(row.text, row.options)), Hex(row.expected)) << row.name;
+        EXPECT_EQ(HexText(ParseSendText(row.text, row.options)), HexText(row.expected)) << row.name;
     }
 }
 
@@ -298,7 +286,7 @@ TEST(ParseSendTextTest, ChecksumNames) {
         {"all off: literal text", u"[SUM8]", Opts(false, false, false, false), "[SUM8]"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(Hex(ParseSendText(row.text, row.options)), Hex(row.expected)) << row.name;
+        EXPECT_EQ(HexText(ParseSendText(row.text, row.options)), HexText(row.expected)) << row.name;
     }
 }
 
@@ -319,29 +307,30 @@ TEST(ParseSendTextTest, ChecksumNamesAreNeverMadeOfEscapes) {
         {u"[\\x43RC16][SUM8]", "[CRC16]\xF7"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(Hex(ParseSendText(row.text, both)), Hex(row.expected))
+        EXPECT_EQ(HexText(ParseSendText(row.text, both)), HexText(row.expected))
             << kem::platform::WideToUtf8(row.text);
     }
 }
 
 TEST(ParseSendTextTest, LineEndIsNeverCovered) {
     // 0x31 + 0x32 = 0x63; the CR LF after it is not part of any checksum.
-    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8]", Opts(true, true, true, true))), "31 32 63 0D 0A");
-    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8]", Opts(true, true, true, false))), "31 32 63 0D");
+    EXPECT_EQ(HexText(ParseSendText(u"12[SUM8]", Opts(true, true, true, true))), "31 32 63 0D 0A");
+    EXPECT_EQ(HexText(ParseSendText(u"12[SUM8]", Opts(true, true, true, false))), "31 32 63 0D");
     // A text that ends in its own CR after the checksum gets no second line end.
-    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8][CR]", Opts(true, true, true, true))), "31 32 63 0D");
+    EXPECT_EQ(HexText(ParseSendText(u"12[SUM8][CR]", Opts(true, true, true, true))), "31 32 63 0D");
     // A checksum that happens to be CR or LF is data: the line end still follows.
-    EXPECT_EQ(Hex(ParseSendText(u"\\x0D[XOR8]", Opts(true, true, true, true))), "0D 0D 0D 0A");
-    EXPECT_EQ(Hex(ParseSendText(u"\\x0A[SUM8]", Opts(true, true, true, false))), "0A 0A 0D");
+    EXPECT_EQ(HexText(ParseSendText(u"\\x0D[XOR8]", Opts(true, true, true, true))), "0D 0D 0D 0A");
+    EXPECT_EQ(HexText(ParseSendText(u"\\x0A[SUM8]", Opts(true, true, true, false))), "0A 0A 0D");
     // Without the setting nothing is added.
-    EXPECT_EQ(Hex(ParseSendText(u"12[SUM8]", Opts(true, true, false, true))), "31 32 63");
+    EXPECT_EQ(HexText(ParseSendText(u"12[SUM8]", Opts(true, true, false, true))), "31 32 63");
 }
 
 TEST(ParseSendTextTest, ChecksumNamesWithOtherDelimiters) {
     SendOptions options = Opts(true, true, false, false);
     options.name_open = u'<';
     options.name_close = u'>';
-    EXPECT_EQ(Hex(ParseSendText(u"\\x01\\x02<sum8>[SUM8]", options)), "01 02 03 5B 53 55 4D 38 5D");
+    EXPECT_EQ(HexText(ParseSendText(u"\\x01\\x02<sum8>[SUM8]", options)),
+              "01 02 03 5B 53 55 4D 38 5D");
 }
 
 TEST(ParseSendTextTest, ChecksumsOfRandomFramesMatchTheAlgorithms) {
@@ -402,7 +391,8 @@ TEST(ParseSendTextTest, ChecksumsOfRandomFramesMatchTheAlgorithms) {
             covered_from = expected.size();
             expected += value;
         }
-        ASSERT_EQ(Hex(ParseSendText(text, both)), Hex(expected)) << kem::platform::WideToUtf8(text);
+        ASSERT_EQ(HexText(ParseSendText(text, both)), HexText(expected))
+            << kem::platform::WideToUtf8(text);
     }
 }
 
@@ -424,7 +414,7 @@ TEST(AppendLineEndTest, OnlyWhenAskedAndNotAlreadyEnded) {
     for (const auto& row : rows) {
         std::string bytes = row.bytes;
         AppendLineEnd(bytes, row.enter, row.crlf);
-        EXPECT_EQ(Hex(bytes), Hex(row.expected)) << row.name;
+        EXPECT_EQ(HexText(bytes), HexText(row.expected)) << row.name;
     }
 }
 
@@ -465,7 +455,7 @@ TEST(TypedCharBytesTest, CharacterGoesThroughTheCodePage) {
         {"latin letter U+0141 not 0x41", u"\u0141", false, "?"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(Hex(TypedCharBytes(row.typed, row.crlf)), Hex(row.expected)) << row.name;
+        EXPECT_EQ(HexText(TypedCharBytes(row.typed, row.crlf)), HexText(row.expected)) << row.name;
     }
     EXPECT_EQ(kDeleteKeyByte, 0x7F);
 }
@@ -473,7 +463,7 @@ TEST(TypedCharBytesTest, CharacterGoesThroughTheCodePage) {
 TEST(TypedCharBytesTest, CharacterBeyondTheBmpIsNeverCutToItsLowByte) {
     const std::string bytes = TypedCharBytes(u"\U0001F600", false);
     ASSERT_FALSE(bytes.empty());
-    EXPECT_EQ(bytes.find_first_not_of('?'), std::string::npos) << Hex(bytes);
+    EXPECT_EQ(bytes.find_first_not_of('?'), std::string::npos) << HexText(bytes);
 }
 
 class SendFileTest : public ::testing::Test {
