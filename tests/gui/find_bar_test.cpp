@@ -373,7 +373,10 @@ TEST_F(FindBarTest, AutoClearDropsTheMatchesThatWent) {
     Flood(TextLines(4000, 50));
     WaitFloodShown();
     const std::u16string shown = window().display().model().ShownText();
-    EXPECT_LT(shown.size(), 20000u);  // emptied at the limit on the way
+    // Emptied at the limit on the way; how much came after the last emptying depends on how
+    // the reads fell, so only the whole flood is an upper bound.
+    EXPECT_GT(window().display().model().DropCount(), 0u);
+    EXPECT_LT(shown.size(), total_);
     EXPECT_EQ(bar().MatchCount(), Occurrences(shown, u"gamma"));
     EXPECT_GT(bar().MatchCount(), 0u);
     // Every match is in the text now shown.
