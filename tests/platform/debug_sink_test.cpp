@@ -1,3 +1,4 @@
+// The debug sink: texts from several threads arrive whole, and a restored sink gets no more.
 #include "platform/debug_sink.h"
 
 #include <gtest/gtest.h>

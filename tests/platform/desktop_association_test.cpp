@@ -1,34 +1,15 @@
+// The desktop entry, MIME type and default-application lines that tie config files to the
+// program, written below XDG folders in a temporary folder.
 #include "platform/desktop_association.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include "support/scratch_files.h"
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "support/scratch_files.h"
 
 using namespace kem::platform;
-
-namespace {
-
-class DesktopAssociationTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("XDG_DATA_HOME");
-        unsetenv("XDG_CONFIG_HOME");
-    }
-    kem::testing::TempFolder folder_;
-    const std::filesystem::path& root_ = folder_.path();
-};
-
-}  // namespace
 
 TEST(DesktopAssociationText, ExecArgumentsAreQuotedAndEscapedTwice) {
     EXPECT_EQ(QuoteExecArgument("/opt/kem/kempemvilo"), "\"/opt/kem/kempemvilo\"");
@@ -64,30 +45,32 @@ TEST(DesktopAssociationText, MimeappsKeepsOtherLinesAndSetsOneDefault) {
     EXPECT_EQ(WithDefaultApplication(WithDefaultApplication("")), WithDefaultApplication(""));
 }
 
-TEST_F(DesktopAssociationTest, WritesTheMimeTypeTheEntryAndTheDefault) {
-    std::filesystem::create_directories(root_ / "config");
-    std::ofstream(root_ / "config/mimeapps.list") << "[Added Associations]\nx/y=z.desktop\n";
+TEST(DesktopAssociationTest, WritesTheMimeTypeTheEntryAndTheDefaultOrReportsAFailure) {
+    const kem::testing::TempFolder folder;
+    const std::filesystem::path& root = folder.path();
+    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    // A regular file where the data folder should be: nothing can be created below it.
+    std::ofstream(root / "data") << "not a folder";
+    EXPECT_TRUE(RegisterConfigAssociation("/opt/kem/kempemvilo", "c").failed());
+    std::filesystem::remove(root / "data");
 
+    std::filesystem::create_directories(root / "config");
+    std::ofstream(root / "config/mimeapps.list") << "[Added Associations]\nx/y=z.desktop\n";
     const OsError error = RegisterConfigAssociation("/opt/kem/kempemvilo", "Quorbel <Config>");
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_CONFIG_HOME");
     ASSERT_FALSE(error.failed()) << error.text;
-
     const std::string mime =
-        kem::testing::ReadBytes(root_ / "data/mime/packages/kempemvilo-pvto.xml");
+        kem::testing::ReadBytes(root / "data/mime/packages/kempemvilo-pvto.xml");
     EXPECT_NE(mime.find("<glob pattern=\"*.pvto\"/>"), std::string::npos);
     EXPECT_NE(mime.find("<comment>Quorbel &lt;Config&gt;</comment>"), std::string::npos);
     const std::string entry =
-        kem::testing::ReadBytes(root_ / "data/applications/kempemvilo.desktop");
+        kem::testing::ReadBytes(root / "data/applications/kempemvilo.desktop");
     EXPECT_NE(entry.find("Exec=\"/opt/kem/kempemvilo\" %f\n"), std::string::npos);
     EXPECT_NE(entry.find("MimeType=application/x-kempemvilo-config;\n"), std::string::npos);
-    const std::string mimeapps = kem::testing::ReadBytes(root_ / "config/mimeapps.list");
+    const std::string mimeapps = kem::testing::ReadBytes(root / "config/mimeapps.list");
     EXPECT_EQ(mimeapps.rfind("[Added Associations]\nx/y=z.desktop\n", 0), 0u) << mimeapps;
     EXPECT_NE(mimeapps.find("application/x-kempemvilo-config=kempemvilo.desktop"),
               std::string::npos);
-}
-
-TEST_F(DesktopAssociationTest, AFolderThatCannotBeMadeIsReported) {
-    // A regular file where the data folder should be: nothing can be created below it.
-    std::ofstream(root_ / "data") << "not a folder";
-    const OsError error = RegisterConfigAssociation("/opt/kem/kempemvilo", "c");
-    EXPECT_TRUE(error.failed());
 }

@@ -1,3 +1,5 @@
+// Events and descriptor waits: auto and manual reset, the lowest signalled index first, and
+// stop requests that win over readiness and end a blocked wait from another thread.
 #include "platform/event.h"
 
 #include <gtest/gtest.h>
@@ -11,22 +13,19 @@
 
 using namespace kem::platform;
 
-TEST(EventTest, AutoResetIsConsumedByOneWait) {
-    Event event(Event::Mode::kAutoReset);
-    ASSERT_TRUE(event.valid());
-    EXPECT_EQ(event.Wait(0), kWaitTimeout);
-    event.Set();
-    event.Set();  // setting twice still signals once
-    EXPECT_EQ(event.Wait(0), kWaitObject0);
-    EXPECT_EQ(event.Wait(0), kWaitTimeout);
-}
-
-TEST(EventTest, ManualResetStaysSignalledUntilReset) {
-    Event event(Event::Mode::kManualReset, true);
-    EXPECT_EQ(event.Wait(0), kWaitObject0);
-    EXPECT_EQ(event.Wait(0), kWaitObject0);
-    event.Reset();
-    EXPECT_EQ(event.Wait(0), kWaitTimeout);
+TEST(EventTest, AutoResetIsConsumedByOneWaitManualResetStaysUntilReset) {
+    Event automatic(Event::Mode::kAutoReset);
+    ASSERT_TRUE(automatic.valid());
+    EXPECT_EQ(automatic.Wait(0), kWaitTimeout);
+    automatic.Set();
+    automatic.Set();  // setting twice still signals once
+    EXPECT_EQ(automatic.Wait(0), kWaitObject0);
+    EXPECT_EQ(automatic.Wait(0), kWaitTimeout);
+    Event manual(Event::Mode::kManualReset, true);
+    EXPECT_EQ(manual.Wait(0), kWaitObject0);
+    EXPECT_EQ(manual.Wait(0), kWaitObject0);
+    manual.Reset();
+    EXPECT_EQ(manual.Wait(0), kWaitTimeout);
 }
 
 TEST(EventTest, WaitAnyReportsTheSignalledIndexLowerFirst) {
@@ -42,17 +41,7 @@ TEST(EventTest, WaitAnyReportsTheSignalledIndexLowerFirst) {
     EXPECT_EQ(WaitAny(both, 3, 0), kWaitFailed);
 }
 
-TEST(EventTest, WaitWakesWhenAnotherThreadSets) {
-    Event event;
-    std::thread setter([&] {
-        SleepMs(20);
-        event.Set();
-    });
-    EXPECT_EQ(event.Wait(5000), kWaitObject0);
-    setter.join();
-}
-
-TEST(EventTest, OnlyOneOfTwoWaitersTakesAnAutoResetSignal) {
+TEST(EventTest, OnlyOneOfTwoWaitersTakesAnAutoResetSignalSetFromAnotherThread) {
     Event event;
     std::atomic<int> woken{0};
     auto waiter = [&] {
@@ -81,29 +70,23 @@ protected:
     int fds_[2] = {-1, -1};
 };
 
-TEST_F(DescriptorWaitTest, ReadableAfterData) {
+TEST_F(DescriptorWaitTest, ReadableAfterDataStopWinsOverReadinessAndPeerCloseEndsAWait) {
     EXPECT_TRUE(WaitDescriptor(fds_[0], kIoReadable, nullptr, 0).timed_out);
     ASSERT_EQ(write(fds_[1], "x", 1), 1);
-    const auto outcome = WaitDescriptor(fds_[0], kIoReadable, nullptr, 1000);
+    auto outcome = WaitDescriptor(fds_[0], kIoReadable, nullptr, 1000);
     EXPECT_FALSE(outcome.timed_out);
     EXPECT_TRUE(outcome.ready & kIoReadable);
-}
-
-TEST_F(DescriptorWaitTest, StopWinsOverReadiness) {
     Event stop;
     stop.Set();
-    ASSERT_EQ(write(fds_[1], "x", 1), 1);
-    const auto outcome = WaitDescriptor(fds_[0], kIoReadable, &stop, 1000);
-    EXPECT_TRUE(outcome.stopped);
+    EXPECT_TRUE(WaitDescriptor(fds_[0], kIoReadable, &stop, 1000).stopped);
     EXPECT_EQ(stop.Wait(0), kWaitTimeout) << "the stop signal is consumed";
-}
-
-TEST_F(DescriptorWaitTest, PeerCloseEndsAWait) {
+    char byte;
+    ASSERT_EQ(read(fds_[0], &byte, 1), 1);
     close(fds_[1]);
     fds_[1] = -1;
-    const auto outcome = WaitDescriptor(fds_[0], kIoReadable, nullptr, 1000);
-    EXPECT_TRUE(outcome.ready & (kIoHangUp | kIoReadable));
+    outcome = WaitDescriptor(fds_[0], kIoReadable, nullptr, 1000);
     EXPECT_FALSE(outcome.timed_out);
+    EXPECT_TRUE(outcome.ready & (kIoHangUp | kIoReadable));
 }
 
 TEST_F(DescriptorWaitTest, StopFromAnotherThreadEndsABlockedWait) {
