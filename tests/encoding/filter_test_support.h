@@ -1,5 +1,4 @@
-// Helpers for the filter tests: byte strings, UTF-16 little-endian bytes, and feeding a filter
-// in pieces.
+// Helpers for the filter tests: UTF-16 bytes, and feeding a filter whole or in pieces.
 #pragma once
 
 #include <cstdint>
@@ -12,22 +11,14 @@
 
 namespace kem::encoding::test {
 
-// The bytes of `units` as UTF-16 little-endian.
-inline std::string Le(std::u16string_view units) {
-    std::string bytes;
-    for (char16_t c : units) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    return bytes;
-}
+using kem::testing::HexText;
 
-// The bytes of `units` as UTF-16 big-endian.
-inline std::string Be(std::u16string_view units) {
+// The bytes of `units` as UTF-16, little-endian unless `big_endian`.
+inline std::string Utf16(std::u16string_view units, bool big_endian = false) {
     std::string bytes;
     for (char16_t c : units) {
-        bytes.push_back(static_cast<char>(c >> 8));
-        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(big_endian ? c >> 8 : c & 0xFF));
+        bytes.push_back(static_cast<char>(big_endian ? c & 0xFF : c >> 8));
     }
     return bytes;
 }
@@ -42,7 +33,6 @@ inline std::u16string Units(std::string_view bytes) {
     return units;
 }
 
-// Feeds `bytes` through Input.
 inline FilterStatus Feed(CKemFilterBaseClass& filter, std::string_view bytes) {
     return filter.Input(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
@@ -77,13 +67,16 @@ inline std::string FeedInPieces(CKemFilterBaseClass& filter, std::string_view by
         from = cut;
     }
     Feed(filter, bytes.substr(from));
-    out += Drain(filter);
-    return out;
+    return out + Drain(filter);
 }
 
-// A readable form of bytes for failure messages: "41 C3 A9".
-inline std::string Hex(std::string_view bytes) {
-    return kem::testing::HexText(bytes);
+// Offsets every `piece` bytes up to `size`.
+inline std::vector<size_t> EveryPiece(size_t piece, size_t size) {
+    std::vector<size_t> cuts;
+    for (size_t at = piece; at < size; at += piece) {
+        cuts.push_back(at);
+    }
+    return cuts;
 }
 
 }  // namespace kem::encoding::test

@@ -4,10 +4,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "memory_profile.h"
+#include "platform/code_page.h"
 #include "settings/profile_base.h"
 
 namespace {
@@ -23,107 +23,36 @@ protected:
         const std::u16string* value = store_.Find(kS, key);
         return value == nullptr ? u"<missing>" : *value;
     }
+    // Stores `text` under "k".
+    CMemoryProfile& With(const char16_t* text) {
+        store_.Put(kS, u"k", text);
+        return store_;
+    }
     CMemoryProfile store_;
 };
 
-// ---- base behaviour ----
-
-TEST(ProfileBase, PrimitivesHaveTheirBaseBehaviour) {
-    CKemProfileBaseClass base;
-    EXPECT_EQ(base.IsLoaded(), 0);
-    EXPECT_EQ(base.Load(), 1);
-    EXPECT_EQ(base.IsLoaded(), 1);
-    EXPECT_EQ(base.WriteStringRaw(u"a", u"b", u"c", nullptr), 1);
-    EXPECT_EQ(base.IsModified(), 1);
-    EXPECT_EQ(base.Save(), 1);
-    EXPECT_EQ(base.IsModified(), 0);
-    EXPECT_EQ(base.SetLocation(u"x", 1), 0);
-    EXPECT_EQ(base.ImportFile(u"x"), 0);
-    EXPECT_EQ(base.Flush(1), 1);
-    EXPECT_EQ(base.Exists(1), 1);
-    EXPECT_EQ(base.HasSection(u"a"), 0);
-    EXPECT_EQ(base.Reserved(), 0);
-    EXPECT_EQ(base.SectionExists(u"a", nullptr, nullptr), 0);
-    EXPECT_EQ(base.DeleteValue(u"a", u"b", nullptr), 0);
-    EXPECT_EQ(base.DeleteSection(u"a", nullptr), 0);
-    EXPECT_EQ(base.DeleteAll(nullptr), 0);
-    EXPECT_EQ(base.WriteSection(u"a", u"x=1\0", nullptr), 0);
-    char16_t buffer[8] = {u'q'};
-    EXPECT_EQ(base.ReadSection(u"a", buffer, 8, nullptr), 0);
-    EXPECT_EQ(base.ReadStringRaw(u"a", u"b", u"d", buffer, 8, nullptr), 0);
-    EXPECT_EQ(base.FindKeyOfValue(u"a", u"c", u"d", buffer, 8, nullptr), 0);
-    std::vector<std::u16string> list = {u"stale"};
-    EXPECT_EQ(base.EnumSections(&list, nullptr), 0);
-    EXPECT_TRUE(list.empty());
-    list = {u"stale"};
-    EXPECT_EQ(base.EnumKeys(u"a", &list, nullptr), 0);
-    EXPECT_TRUE(list.empty());
-    EXPECT_EQ(base.EnumSections(nullptr, nullptr), 0);
-    EXPECT_EQ(base.SetModified(5), 5);
-    EXPECT_EQ(base.IsModified(), 5);
-    EXPECT_EQ(base.SetLoaded(1), 1);
-    EXPECT_EQ(base.Close(), 1);
-    EXPECT_EQ(base.IsModified(), 0);
-    EXPECT_EQ(base.IsLoaded(), 0);
-}
-
-TEST(ProfileBase, ResetClosesAndClearsTheOptions) {
-    CKemProfileBaseClass base;
-    base.set_keep_open(1);
-    base.set_scramble(1);
-    base.set_scramble_key(0x5A);
-    base.set_safe_save(1);
-    base.set_empty_is_default(1);
-    base.Load();
-    base.SetModified(1);
-    EXPECT_EQ(base.Reset(), 0);
-    EXPECT_EQ(base.keep_open(), 0);
-    EXPECT_EQ(base.scramble(), 0);
-    EXPECT_EQ(base.scramble_key(), 0);
-    EXPECT_EQ(base.safe_save(), 0);
-    EXPECT_EQ(base.empty_is_default(), 0);
-    EXPECT_EQ(base.IsLoaded(), 0);
-    EXPECT_EQ(base.IsModified(), 0);
-}
-
-// ---- bounded copies ----
-
-TEST(CopyTextBounded, CopiesAndTerminates) {
-    char16_t buffer[8];
-    std::fill(std::begin(buffer), std::end(buffer), u'#');
-    EXPECT_EQ(CopyTextBounded(buffer, 8, u"abc"), 3);
-    EXPECT_EQ(std::u16string(buffer), u"abc");
-}
-
-TEST(CopyTextBounded, CutsToCapacityLessOne) {
-    char16_t buffer[4];
-    EXPECT_EQ(CopyTextBounded(buffer, 4, u"abcdef"), 3);
-    EXPECT_EQ(std::u16string(buffer), u"abc");
-}
-
-TEST(CopyTextBounded, NeverSplitsASurrogatePair) {
-    const std::u16string text = u"ab\U0001F600cd";  // a, b, high, low, c, d
-    char16_t buffer[4];
-    EXPECT_EQ(CopyTextBounded(buffer, 4, text), 2);
-    EXPECT_EQ(std::u16string(buffer), u"ab");
-    char16_t wider[5];
-    EXPECT_EQ(CopyTextBounded(wider, 5, text), 4);
-    EXPECT_EQ(std::u16string(wider), u"ab\U0001F600");
-}
-
-TEST(CopyTextBounded, StopsAtAnEmbeddedNul) {
-    char16_t buffer[8];
-    EXPECT_EQ(CopyTextBounded(buffer, 8, std::u16string_view(u"ab\0cd", 5)), 2);
-    EXPECT_EQ(std::u16string(buffer), u"ab");
-}
-
-TEST(CopyTextBounded, NoRoomNoWrite) {
-    char16_t buffer[1] = {u'x'};
-    EXPECT_EQ(CopyTextBounded(buffer, 0, u"abc"), 0);
-    EXPECT_EQ(buffer[0], u'x');
+TEST(CopyTextBounded, CutsAtCapacityNulAndWholeSurrogatePairs) {
+    const std::u16string pair_text = u"ab\U0001F600cd";  // a, b, high, low, c, d
+    const struct {
+        std::u16string_view text;
+        int32_t capacity;
+        int32_t length;
+    } rows[] = {
+        {u"abc", 8, 3},    {u"abcdef", 4, 3}, {pair_text, 4, 2},
+        {pair_text, 5, 4}, {pair_text, 7, 6}, {std::u16string_view(u"ab\0cd", 5), 8, 2},
+        {u"abc", 1, 0},
+    };
+    for (const auto& row : rows) {
+        std::u16string buffer(9, u'#');
+        EXPECT_EQ(CopyTextBounded(buffer.data(), row.capacity, row.text), row.length);
+        EXPECT_EQ(buffer.substr(0, row.length + 1),
+                  std::u16string(row.text.substr(0, row.length)) + u'\0');
+        EXPECT_EQ(buffer.substr(row.capacity), std::u16string(9 - row.capacity, u'#'));
+    }
+    char16_t untouched[1] = {u'x'};
+    EXPECT_EQ(CopyTextBounded(untouched, 0, u"abc"), 0);
+    EXPECT_EQ(untouched[0], u'x');
     EXPECT_EQ(CopyTextBounded(nullptr, 5, u"abc"), 0);
-    EXPECT_EQ(CopyTextBounded(buffer, 1, u"abc"), 0);
-    EXPECT_EQ(buffer[0], u'\0');
 }
 
 TEST(CopyTextBoundedAnsi, CutsBeforeADoubleByteCharacterThatDoesNotFit) {
@@ -136,244 +65,142 @@ TEST(CopyTextBoundedAnsi, CutsBeforeADoubleByteCharacterThatDoesNotFit) {
     EXPECT_EQ(buffer[2], '\0');
 }
 
-// ---- strings ----
-
-TEST_F(Codec, StringForwardersReachTheStore) {
-    EXPECT_EQ(store_.WriteString(kS, u"a", u"one", nullptr), 1);
-    EXPECT_EQ(store_.WriteStringW(kS, u"b", u"two", nullptr), 1);
+TEST_F(Codec, StringForwardersConvertAnsiAndBoundTheirResults) {
     EXPECT_EQ(store_.WriteStringA(kS, u"c", "\xD6\xD0", nullptr), 1);
     EXPECT_EQ(Stored(u"c"), u"\u4e2d");
-    char16_t buffer[16];
-    EXPECT_EQ(store_.ReadString(kS, u"a", nullptr, buffer, 16, nullptr), 3);
-    EXPECT_EQ(std::u16string(buffer), u"one");
-    EXPECT_EQ(store_.ReadStringW(kS, u"missing", u"dflt", buffer, 16, nullptr), 4);
-    EXPECT_EQ(std::u16string(buffer), u"dflt");
-    EXPECT_EQ(store_.GetString(kS, u"b", u"x", nullptr), u"two");
     EXPECT_EQ(store_.GetString(kS, u"none", u"x", nullptr), u"x");
-}
-
-TEST_F(Codec, ReadStringAConvertsBothWaysAndCutsWholeCharacters) {
-    store_.Put(kS, u"t", u"a\u4e2d\u6587");
-    char buffer[8];
-    EXPECT_EQ(store_.ReadStringA(kS, u"t", "", buffer, 8, nullptr), 5);
-    EXPECT_EQ(std::string(buffer), "a\xD6\xD0\xCE\xC4");
-    char small[5];
-    EXPECT_EQ(store_.ReadStringA(kS, u"t", "", small, 5, nullptr), 3);
-    EXPECT_EQ(std::string(small), "a\xD6\xD0");
-    EXPECT_EQ(store_.ReadStringA(kS, u"none", "\xCE\xC4", buffer, 8, nullptr), 2);
-    EXPECT_EQ(std::string(buffer), "\xCE\xC4");
-}
-
-TEST_F(Codec, GetStringIsBoundedBy16384Units) {
     store_.Put(kS, u"long", std::u16string(20000, u'z'));
     EXPECT_EQ(store_.GetString(kS, u"long", nullptr, nullptr).size(), 16383u);
+
+    store_.Put(kS, u"t", u"a\u4e2d\u6587");
+    char ansi[8];
+    EXPECT_EQ(store_.ReadStringA(kS, u"t", "", ansi, 8, nullptr), 5);
+    EXPECT_EQ(std::string(ansi), "a\xD6\xD0\xCE\xC4");
+    EXPECT_EQ(store_.ReadStringA(kS, u"t", "", ansi, 5, nullptr), 3);
+    EXPECT_EQ(std::string(ansi), "a\xD6\xD0");
+    EXPECT_EQ(store_.ReadStringA(kS, u"none", "\xCE\xC4", ansi, 8, nullptr), 2);
+    EXPECT_EQ(std::string(ansi), "\xCE\xC4");
 }
 
-// ---- integers ----
-
-TEST_F(Codec, IntWritesDecimalAndReadsSaturating) {
-    store_.WriteInt(kS, u"a", -5, nullptr);
-    EXPECT_EQ(Stored(u"a"), u"-5");
-    EXPECT_EQ(store_.ReadInt(kS, u"a", 9, nullptr), -5);
-    store_.Put(kS, u"big", u"99999999999");
-    EXPECT_EQ(store_.ReadInt(kS, u"big", 0, nullptr), INT32_MAX);
-    store_.Put(kS, u"small", u"-99999999999");
-    EXPECT_EQ(store_.ReadInt(kS, u"small", 0, nullptr), INT32_MIN);
-    store_.Put(kS, u"lead", u" \t+42abc");
-    EXPECT_EQ(store_.ReadInt(kS, u"lead", 0, nullptr), 42);
-    store_.Put(kS, u"word", u"abc");
-    EXPECT_EQ(store_.ReadInt(kS, u"word", 7, nullptr), 0);
-    store_.Put(kS, u"empty", u"");
-    EXPECT_EQ(store_.ReadInt(kS, u"empty", 7, nullptr), 7);
-    EXPECT_EQ(store_.ReadInt(kS, u"missing", 7, nullptr), 7);
-}
-
-TEST_F(Codec, UIntKeepsTheLow32BitsOfA64BitConversion) {
-    store_.WriteUInt(kS, u"max", 4294967295u, nullptr);
-    EXPECT_EQ(Stored(u"max"), u"4294967295");
-    EXPECT_EQ(store_.ReadUInt(kS, u"max", 0, nullptr), 4294967295u);
-    store_.Put(kS, u"neg", u"-1");
-    EXPECT_EQ(store_.ReadUInt(kS, u"neg", 0, nullptr), 0xFFFFFFFFu);
-    store_.Put(kS, u"wrap", u"4294967297");
-    EXPECT_EQ(store_.ReadUInt(kS, u"wrap", 0, nullptr), 1u);
-    EXPECT_EQ(store_.ReadUInt(kS, u"missing", 3, nullptr), 3u);
-}
-
-TEST_F(Codec, DwordIsTheUIntText) {
-    store_.WriteDword(kS, u"d", 123456789u, nullptr);
-    EXPECT_EQ(Stored(u"d"), u"123456789");
-    EXPECT_EQ(store_.ReadDword(kS, u"d", 0, nullptr), 123456789u);
-}
-
-TEST_F(Codec, Int64RoundTripsAndSaturates) {
-    store_.WriteInt64(kS, u"min", INT64_MIN, nullptr);
-    EXPECT_EQ(Stored(u"min"), u"-9223372036854775808");
-    EXPECT_EQ(store_.ReadInt64(kS, u"min", 0, nullptr), INT64_MIN);
-    store_.Put(kS, u"over", u"99999999999999999999");
-    EXPECT_EQ(store_.ReadInt64(kS, u"over", 0, nullptr), INT64_MAX);
-    store_.Put(kS, u"under", u"-99999999999999999999");
-    EXPECT_EQ(store_.ReadInt64(kS, u"under", 0, nullptr), INT64_MIN);
-}
-
-TEST_F(Codec, UInt64AboveTheSignedLimitReadsAsTheLimit) {
-    store_.WriteUInt64(kS, u"u", 18446744073709551615ull, nullptr);
-    EXPECT_EQ(Stored(u"u"), u"18446744073709551615");
-    EXPECT_EQ(store_.ReadUInt64(kS, u"u", 0, nullptr), 9223372036854775807ull);
-    store_.WriteUInt64(kS, u"v", 1234567890123ull, nullptr);
-    EXPECT_EQ(store_.ReadUInt64(kS, u"v", 0, nullptr), 1234567890123ull);
-}
-
-TEST_F(Codec, HexWritesPrefixAndUpperCase) {
-    store_.WriteHex(kS, u"h", 0xBEEF, nullptr);
-    EXPECT_EQ(Stored(u"h"), u"0xBEEF");
-    EXPECT_EQ(store_.ReadHex(kS, u"h", 0, nullptr), 0xBEEFu);
-    store_.Put(kS, u"lower", u"0X1a");
-    EXPECT_EQ(store_.ReadHex(kS, u"lower", 0, nullptr), 0x1Au);
-    store_.Put(kS, u"bare", u"ff");
-    EXPECT_EQ(store_.ReadHex(kS, u"bare", 0, nullptr), 0xFFu);
-    store_.Put(kS, u"bad", u"zz");
-    EXPECT_EQ(store_.ReadHex(kS, u"bad", 77, nullptr), 77u);
-    store_.Put(kS, u"big", u"0x1FFFFFFFF");
-    EXPECT_EQ(store_.ReadHex(kS, u"big", 0, nullptr), 0xFFFFFFFFu);
-}
-
-// ---- booleans ----
-
-TEST_F(Codec, BoolTexts) {
+TEST_F(Codec, NumbersAndBooleansWriteTheirTextAndReadBack) {
+    store_.WriteInt(kS, u"int", -5, nullptr);
+    store_.WriteUInt(kS, u"uint", 4294967295u, nullptr);
+    store_.WriteDword(kS, u"dword", 123456789u, nullptr);
+    store_.WriteInt64(kS, u"int64", INT64_MIN, nullptr);
+    store_.WriteUInt64(kS, u"uint64", UINT64_MAX, nullptr);
+    store_.WriteUInt64(kS, u"uint64b", 1234567890123ull, nullptr);
+    store_.WriteHex(kS, u"hex", 0xBEEF, nullptr);
     store_.WriteBool(kS, u"two", 2, nullptr);
-    EXPECT_EQ(Stored(u"two"), u"true");
     store_.WriteBool(kS, u"zero", 0, nullptr);
-    EXPECT_EQ(Stored(u"zero"), u"false");
-    store_.Put(kS, u"caps", u"TRUE");
-    EXPECT_EQ(store_.ReadBool(kS, u"caps", 0, nullptr), 1);
-    store_.Put(kS, u"one", u"1");
-    EXPECT_EQ(store_.ReadBool(kS, u"one", 1, nullptr), 0);
-    store_.Put(kS, u"longer", u"trueish");
-    EXPECT_EQ(store_.ReadBool(kS, u"longer", 1, nullptr), 0);
+    store_.WritePointer(kS, u"p", 0x1234, nullptr);
+    store_.WritePointer(kS, u"wide", 0x123456789AULL, nullptr);
+    std::u16string texts;
+    for (const auto& [key, value] : store_.sections().at(0).values) {
+        texts += key + u"=" + value + u" ";
+    }
+    EXPECT_EQ(texts,
+              u"int=-5 uint=4294967295 dword=123456789 int64=-9223372036854775808 "
+              u"uint64=18446744073709551615 uint64b=1234567890123 hex=0xBEEF two=true zero=false "
+              u"p=0x00001234 wide=0x123456789A ");
+    EXPECT_EQ(store_.ReadInt(kS, u"int", 9, nullptr), -5);
+    EXPECT_EQ(store_.ReadUInt(kS, u"uint", 0, nullptr), 4294967295u);
+    EXPECT_EQ(store_.ReadDword(kS, u"dword", 0, nullptr), 123456789u);
+    EXPECT_EQ(store_.ReadInt64(kS, u"int64", 0, nullptr), INT64_MIN);
+    // Above the signed limit reading saturates.
+    EXPECT_EQ(store_.ReadUInt64(kS, u"uint64", 0, nullptr), 9223372036854775807ull);
+    EXPECT_EQ(store_.ReadUInt64(kS, u"uint64b", 0, nullptr), 1234567890123ull);
+    EXPECT_EQ(store_.ReadHex(kS, u"hex", 0, nullptr), 0xBEEFu);
     EXPECT_EQ(store_.ReadBool(kS, u"zero", 1, nullptr), 0);
+    EXPECT_EQ(store_.ReadPointer(kS, u"p", 0, nullptr), 0x1234u);
+}
+
+TEST_F(Codec, NumbersAndBooleansReadForeignTextsSaturatingOrAsTheDefault) {
+    EXPECT_EQ(With(u"99999999999").ReadInt(kS, u"k", 0, nullptr), INT32_MAX);
+    EXPECT_EQ(With(u"-99999999999").ReadInt(kS, u"k", 0, nullptr), INT32_MIN);
+    EXPECT_EQ(With(u" \t+42abc").ReadInt(kS, u"k", 0, nullptr), 42);
+    EXPECT_EQ(With(u"abc").ReadInt(kS, u"k", 7, nullptr), 0);
+    EXPECT_EQ(With(u"").ReadInt(kS, u"k", 7, nullptr), 7);
+    EXPECT_EQ(store_.ReadInt(kS, u"missing", 7, nullptr), 7);
+    EXPECT_EQ(With(u"-1").ReadUInt(kS, u"k", 0, nullptr), 0xFFFFFFFFu);
+    // The low 32 bits of a 64-bit conversion.
+    EXPECT_EQ(With(u"4294967297").ReadUInt(kS, u"k", 0, nullptr), 1u);
+    EXPECT_EQ(store_.ReadUInt(kS, u"missing", 3, nullptr), 3u);
+    EXPECT_EQ(With(u"99999999999999999999").ReadInt64(kS, u"k", 0, nullptr), INT64_MAX);
+    EXPECT_EQ(With(u"-99999999999999999999").ReadInt64(kS, u"k", 0, nullptr), INT64_MIN);
+    EXPECT_EQ(With(u"0X1a").ReadHex(kS, u"k", 0, nullptr), 0x1Au);
+    EXPECT_EQ(With(u"ff").ReadHex(kS, u"k", 0, nullptr), 0xFFu);
+    EXPECT_EQ(With(u"zz").ReadHex(kS, u"k", 77, nullptr), 77u);
+    EXPECT_EQ(With(u"0x1FFFFFFFF").ReadHex(kS, u"k", 0, nullptr), 0xFFFFFFFFu);
+    EXPECT_EQ(With(u"TRUE").ReadBool(kS, u"k", 0, nullptr), 1);
+    EXPECT_EQ(With(u"1").ReadBool(kS, u"k", 1, nullptr), 0);
+    EXPECT_EQ(With(u"trueish").ReadBool(kS, u"k", 1, nullptr), 0);
     EXPECT_EQ(store_.ReadBool(kS, u"missing", 7, nullptr), 7);
+    EXPECT_EQ(With(u"0X1f").ReadPointer(kS, u"k", 0, nullptr), 0x1Fu);
+    EXPECT_EQ(With(u"DEADBEEF").ReadPointer(kS, u"k", 0, nullptr), 0xDEADBEEFu);
+    EXPECT_EQ(With(u"xyz").ReadPointer(kS, u"k", 5, nullptr), 5u);
 }
 
-// ---- floating point ----
-
-TEST_F(Codec, DoubleIsScientificWithThreeExponentDigits) {
+TEST_F(Codec, DoubleIsScientificWithThreeExponentDigitsAndRoundTripsExactly) {
     store_.WriteDouble(kS, u"d", 1.5, nullptr);
-    EXPECT_EQ(Stored(u"d"), u"1.5000000000000000e+000");
     store_.WriteDouble(kS, u"e", -2.5e-300, nullptr);
-    EXPECT_EQ(Stored(u"e"), u"-2.5000000000000000e-300");
     store_.WriteDouble(kS, u"f", 1e100, nullptr);
-    EXPECT_EQ(Stored(u"f"), u"1.0000000000000000e+100");
-}
-
-TEST_F(Codec, DoubleRoundTripsExactly) {
-    const double values[] = {0.0,
-                             -0.0,
-                             0.1,
-                             1.0 / 3.0,
-                             6.02214076e23,
-                             -1.7976931348623157e308,
-                             4.9406564584124654e-324,
-                             123456789.125};
-    for (double value : values) {
+    EXPECT_EQ(Stored(u"d") + u" " + Stored(u"e") + u" " + Stored(u"f"),
+              u"1.5000000000000000e+000 -2.5000000000000000e-300 1.0000000000000000e+100");
+    for (double value : {0.0, -0.0, 0.1, 1.0 / 3.0, 6.02214076e23, -1.7976931348623157e308,
+                         4.9406564584124654e-324, 123456789.125}) {
         store_.WriteDouble(kS, u"v", value, nullptr);
         const double back = store_.ReadDouble(kS, u"v", 42.0, nullptr);
         EXPECT_EQ(std::memcmp(&back, &value, sizeof value), 0) << value;
     }
-}
-
-TEST_F(Codec, DoubleReaderTakesDecimalTexts) {
-    store_.Put(kS, u"old", u"2.5000000000000000e+00");
-    EXPECT_EQ(store_.ReadDouble(kS, u"old", 0, nullptr), 2.5);
-    store_.Put(kS, u"plain", u"  +12.75xyz");
-    EXPECT_EQ(store_.ReadDouble(kS, u"plain", 0, nullptr), 12.75);
-    store_.Put(kS, u"word", u"abc");
-    EXPECT_EQ(store_.ReadDouble(kS, u"word", 9, nullptr), 0.0);
-    store_.Put(kS, u"huge", u"1e999");
-    EXPECT_TRUE(std::isinf(store_.ReadDouble(kS, u"huge", 0, nullptr)));
-    store_.Put(kS, u"tiny", u"-1e-999");
-    EXPECT_EQ(store_.ReadDouble(kS, u"tiny", 5, nullptr), 0.0);
+    // Decimal texts written elsewhere are read too.
+    EXPECT_EQ(With(u"2.5000000000000000e+00").ReadDouble(kS, u"k", 0, nullptr), 2.5);
+    EXPECT_EQ(With(u"  +12.75xyz").ReadDouble(kS, u"k", 0, nullptr), 12.75);
+    EXPECT_EQ(With(u"abc").ReadDouble(kS, u"k", 9, nullptr), 0.0);
+    EXPECT_TRUE(std::isinf(With(u"1e999").ReadDouble(kS, u"k", 0, nullptr)));
+    EXPECT_EQ(With(u"-1e-999").ReadDouble(kS, u"k", 5, nullptr), 0.0);
     EXPECT_EQ(store_.ReadDouble(kS, u"missing", 9.5, nullptr), 9.5);
 }
 
-// ---- byte blocks ----
-
-TEST_F(Codec, BytesWithCheckPair) {
+TEST_F(Codec, BytesAreHexPairsWithAnOptionalCheckPair) {
     const uint8_t bytes[] = {0x01, 0x02, 0xFF};
     store_.WriteBytes(kS, u"b", bytes, 3, nullptr, 1);
     EXPECT_EQ(Stored(u"b"), u"0102FF02");
     store_.WriteBytes(kS, u"plain", bytes, 3, nullptr, 0);
     EXPECT_EQ(Stored(u"plain"), u"0102FF");
-    uint8_t out[3] = {};
-    int32_t length = 3;
-    EXPECT_EQ(store_.ReadBytes(kS, u"b", out, &length, nullptr, 1), 1);
-    EXPECT_EQ(std::memcmp(out, bytes, 3), 0);
-    EXPECT_EQ(length, 3);
-}
-
-TEST_F(Codec, BytesWithWrongCheckFailAndZeroTheDestination) {
-    store_.Put(kS, u"b", u"0102FF03");
-    uint8_t out[3] = {9, 9, 9};
-    int32_t length = 3;
-    EXPECT_EQ(store_.ReadBytes(kS, u"b", out, &length, nullptr, 1), 0);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(out[1], 0);
-    EXPECT_EQ(out[2], 0);
-}
-
-TEST_F(Codec, BytesReadAcceptLowerCase) {
-    store_.Put(kS, u"b", u"0aff");
-    uint8_t out[2] = {};
-    int32_t length = 2;
-    EXPECT_EQ(store_.ReadBytes(kS, u"b", out, &length, nullptr, 0), 1);
-    EXPECT_EQ(out[0], 0x0A);
-    EXPECT_EQ(out[1], 0xFF);
-}
-
-TEST_F(Codec, BytesMissingLeaveTheDestinationAndReportLengthZero) {
-    uint8_t out[2] = {7, 8};
-    int32_t length = 2;
-    EXPECT_EQ(store_.ReadBytes(kS, u"none", out, &length, nullptr, 1), 0);
-    EXPECT_EQ(length, 0);
-    EXPECT_EQ(out[0], 7);
-    EXPECT_EQ(out[1], 8);
-}
-
-TEST_F(Codec, BytesWithoutDestinationReportTheirLength) {
-    store_.Put(kS, u"b", u"0102FF02");
-    int32_t length = 0;
+    const struct {
+        const char16_t* stored;  // null: no value
+        int32_t check;
+        int32_t length;
+        int32_t result;
+        int32_t length_after;  // -1: not looked at
+        std::vector<uint8_t> out;
+    } rows[] = {
+        {u"0102FF02", 1, 3, 1, 3, {0x01, 0x02, 0xFF}},
+        {u"0102FF03", 1, 3, 0, -1, {0, 0, 0}},  // a wrong check zeroes the destination
+        {u"0aff", 0, 2, 1, 2, {0x0A, 0xFF, 9}},
+        {nullptr, 1, 2, 0, 0, {9, 9, 9}},
+        {u"41zz", 0, 3, 1, 3, {0x41, 0x41, 0x41}},  // an unreadable pair repeats the previous
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored == nullptr ? "none" : kem::platform::WideToUtf8(row.stored));
+        CMemoryProfile store;
+        if (row.stored != nullptr) {
+            store.Put(kS, u"b", row.stored);
+        }
+        std::vector<uint8_t> out(3, 9);
+        int32_t length = row.length;
+        EXPECT_EQ(store.ReadBytes(kS, u"b", out.data(), &length, nullptr, row.check), row.result);
+        if (row.length_after >= 0) {
+            EXPECT_EQ(length, row.length_after);
+        }
+        EXPECT_EQ(out, row.out);
+    }
+    int32_t length = 0;  // without a destination only the length is reported
     EXPECT_EQ(store_.ReadBytes(kS, u"b", nullptr, &length, nullptr, 1), 0);
     EXPECT_EQ(length, 3);
     EXPECT_EQ(store_.ReadBytes(kS, u"b", nullptr, &length, nullptr, 0), 0);
     EXPECT_EQ(length, 4);
 }
-
-TEST_F(Codec, BytesUnreadablePairRepeatsThePreviousByte) {
-    store_.Put(kS, u"b", u"41zz");
-    uint8_t out[3] = {};
-    int32_t length = 3;  // the third pair lies past the text
-    EXPECT_EQ(store_.ReadBytes(kS, u"b", out, &length, nullptr, 0), 1);
-    EXPECT_EQ(out[0], 0x41);
-    EXPECT_EQ(out[1], 0x41);
-    EXPECT_EQ(out[2], 0x41);
-}
-
-// ---- pointers ----
-
-TEST_F(Codec, PointerTexts) {
-    store_.WritePointer(kS, u"p", 0x1234, nullptr);
-    EXPECT_EQ(Stored(u"p"), u"0x00001234");
-    EXPECT_EQ(store_.ReadPointer(kS, u"p", 0, nullptr), 0x1234u);
-    store_.WritePointer(kS, u"wide", 0x123456789AULL, nullptr);
-    EXPECT_EQ(Stored(u"wide"), u"0x123456789A");
-    store_.Put(kS, u"caps", u"0X1f");
-    EXPECT_EQ(store_.ReadPointer(kS, u"caps", 0, nullptr), 0x1Fu);
-    store_.Put(kS, u"bare", u"DEADBEEF");
-    EXPECT_EQ(store_.ReadPointer(kS, u"bare", 0, nullptr), 0xDEADBEEFu);
-    store_.Put(kS, u"bad", u"xyz");
-    EXPECT_EQ(store_.ReadPointer(kS, u"bad", 5, nullptr), 5u);
-}
-
-// ---- date-times ----
 
 DateTimeValue At(int y, int mo, int d, int h, int mi, int s) {
     kem::settings::CivilDateTime civil{y, mo, d, h, mi, s};
@@ -382,36 +209,25 @@ DateTimeValue At(int y, int mo, int d, int h, int mi, int s) {
     return value;
 }
 
-TEST_F(Codec, DateTimeWritesTheStoreForm) {
+TEST_F(Codec, DateTimeRoundTripsInTheStoreFormAndOnlyWhenValid) {
     EXPECT_EQ(store_.WriteDateTime(kS, u"t", At(2024, 2, 29, 13, 45, 7), nullptr), 1);
     EXPECT_EQ(Stored(u"t"), u"2024-02-29 13:45:07");
     const DateTimeValue back = store_.ReadDateTime(kS, u"t", DateTimeValue{}, nullptr);
     EXPECT_EQ(back.status, kDateTimeValid);
     EXPECT_DOUBLE_EQ(back.date, At(2024, 2, 29, 13, 45, 7).date);
-}
+    // Neither an invalid nor an unrepresentable time is written.
+    EXPECT_EQ(store_.WriteDateTime(kS, u"u", DateTimeValue{45000.0, kDateTimeInvalid}, nullptr), 0);
+    EXPECT_EQ(store_.WriteDateTime(kS, u"u", DateTimeValue{1e9, kDateTimeValid}, nullptr), 0);
+    EXPECT_EQ(store_.write_calls, 1);
 
-TEST_F(Codec, InvalidDateTimeIsNotWritten) {
-    DateTimeValue invalid{45000.0, kDateTimeInvalid};
-    EXPECT_EQ(store_.WriteDateTime(kS, u"t", invalid, nullptr), 0);
-    DateTimeValue out_of_range{1e9, kDateTimeValid};
-    EXPECT_EQ(store_.WriteDateTime(kS, u"u", out_of_range, nullptr), 0);
-    EXPECT_EQ(store_.write_calls, 0);
-}
-
-TEST_F(Codec, MissingDateTimeGivesTheDefault) {
     const DateTimeValue dflt = At(2001, 9, 8, 7, 6, 5);
-    const DateTimeValue value = store_.ReadDateTime(kS, u"none", dflt, nullptr);
-    EXPECT_EQ(value.status, kDateTimeValid);
-    EXPECT_DOUBLE_EQ(value.date, dflt.date);
-}
-
-TEST_F(Codec, UnparsableDateTimeIsInvalid) {
-    store_.Put(kS, u"t", u"not a date");
-    DateTimeValue value = store_.ReadDateTimeText(kS, u"t", u"", nullptr);
+    const DateTimeValue missing = store_.ReadDateTime(kS, u"none", dflt, nullptr);
+    EXPECT_EQ(missing.status, kDateTimeValid);
+    EXPECT_DOUBLE_EQ(missing.date, dflt.date);
+    DateTimeValue value = With(u"not a date").ReadDateTimeText(kS, u"k", u"", nullptr);
     EXPECT_EQ(value.status, kDateTimeInvalid);
     EXPECT_EQ(value.date, 0.0);
-    store_.Put(kS, u"far", u"12345-01-01");
-    value = store_.ReadDateTimeText(kS, u"far", u"", nullptr);
+    value = With(u"12345-01-01").ReadDateTimeText(kS, u"k", u"", nullptr);
     EXPECT_EQ(value.status, kDateTimeInvalid);
     EXPECT_EQ(value.date, -1.0);
 }

@@ -17,7 +17,6 @@ public:
 
     const std::string& text() const { return text_; }
     bool Contains(std::string_view part) const { return text_.find(part) != std::string::npos; }
-    void Clear() { text_.clear(); }
 
 private:
     std::string text_;
