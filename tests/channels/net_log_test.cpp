@@ -6,8 +6,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,30 +17,24 @@
 #include "platform/debug_sink.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
+#include "support/scratch_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kem::platform::WideToUtf8;
 
-const char* const kStamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\])";
-const char* const kStampMs = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\])";
+const std::string kStamp = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\])";
+const std::string kStampMs = R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\])";
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+bool Matches(const std::string& text, const std::string& pattern) {
+    return std::regex_match(text, std::regex(pattern));
 }
 
 class NetLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("netlog_" + std::to_string(::getpid()) + "_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        LogInit(&log_);
-        log_.wIndex = kNetLogNoIndex;  // as the first connection object sets it
-        SetFolder(folder_.string());
+        Reset();
         previous_sink_ = kem::platform::SetDebugSink([this](std::string_view text) {
             std::lock_guard lock(debug_mutex_);
             debug_.emplace_back(text);
@@ -48,9 +43,14 @@ protected:
     void TearDown() override {
         kem::platform::SetDebugSink(std::move(previous_sink_));
         LogInit(&log_);  // closes the file
-        fs::remove_all(folder_);
     }
 
+    // Defaults as the first connection object leaves them, writing into the test's folder.
+    void Reset() {
+        LogInit(&log_);
+        log_.wIndex = kNetLogNoIndex;
+        SetFolder(folder_.path().string());
+    }
     void SetFolder(const std::string& folder) {
         const std::u16string wide = kem::platform::Utf8ToWide(folder);
         std::fill(std::begin(log_.szFolder), std::end(log_.szFolder), u'\0');
@@ -60,149 +60,117 @@ protected:
         std::lock_guard lock(debug_mutex_);
         return debug_;
     }
-    std::string Today() const {
+    fs::path Path(const std::string& name = "ltKemNetConnect.log") const {
+        return folder_.path() / name;
+    }
+    std::string File(const std::string& name = "ltKemNetConnect.log") const {
+        return kem::testing::ReadBytes(Path(name));
+    }
+    static std::string Today() {
         const auto now = kem::platform::NowLocal();
         char text[16];
         std::snprintf(text, sizeof text, "%04d%02d%02d", now.year, now.month, now.day);
         return text;
     }
 
-    fs::path folder_;
+    kem::testing::TempFolder folder_;
     tagNetLog log_;
     std::mutex debug_mutex_;
     std::vector<std::string> debug_;
     kem::platform::DebugSink previous_sink_;
 };
 
-TEST_F(NetLogTest, InitSetsTheDefaults) {
-    tagNetLog fresh;
-    EXPECT_EQ(fresh.bDateInName, 1);
-    EXPECT_EQ(fresh.dwMaxSize, kNetLogDefaultMaxSize);
-    fresh.bFileOutput = 1;
-    LogInit(&fresh);
-    EXPECT_EQ(kem::platform::WideToUtf8(fresh.szFolder),
-              kem::platform::ExecutableFolder() + "/log");
-    EXPECT_EQ(std::u16string(fresh.szBaseName), u"ltKemNetConnect");
-    EXPECT_EQ(std::u16string(fresh.szExt), u".log");
-    EXPECT_EQ(fresh.bDateInName, 0);
-    EXPECT_EQ(fresh.bFileOutput.load(), 0);
-    EXPECT_EQ(fresh.bDebugOutput.load(), 0);
-}
-
-TEST_F(NetLogTest, BothSwitchesOffWriteNothingAnywhere) {
+TEST_F(NetLogTest, DebugOutputGetsEachLineAsOnePieceWithItsStamp) {
+    // Both switches off: nothing anywhere.
     EXPECT_EQ(LogFormat(&log_, true, true, "(%s:%u,%d)quiet", "1.2.3.4", 5u, 6), 1);
     LogText(&log_, true, true, u"quiet too");
     LogWriteLine(&log_, "direct", true, true);
-    EXPECT_TRUE(fs::is_empty(folder_));
     EXPECT_TRUE(debug().empty());
     EXPECT_FALSE(LogEnabled(&log_));
-}
-
-TEST_F(NetLogTest, DebugOutputGetsStampTextAndLineEndAsOnePiece) {
     log_.bDebugOutput = 1;
     EXPECT_EQ(LogFormat(&log_, true, true, "(%s:%u,%d)Send: iLen=%d", "127.0.0.1", 60000u, 7, 5),
               1);
-    const auto pieces = debug();
-    ASSERT_EQ(pieces.size(), 1u);
-    EXPECT_TRUE(std::regex_match(
-        pieces[0], std::regex(std::string(kStamp) + R"(\(127\.0\.0\.1:60000,7\)Send: iLen=5\r\n)")))
-        << pieces[0];
-    EXPECT_TRUE(fs::is_empty(folder_));
-}
-
-TEST_F(NetLogTest, MillisecondStampAndUnstampedLines) {
-    log_.bDebugOutput = 1;
     log_.bMilliseconds = 1;
     LogFormat(&log_, false, true, "a");
     LogText(&log_, true, false, u"!!!!!!listen thread param is NULL");
     LogText(&log_, true, true, nullptr);
     LogWriteLine(&log_, nullptr, false, false);  // nothing at all
     const auto pieces = debug();
-    ASSERT_EQ(pieces.size(), 3u);
-    EXPECT_TRUE(std::regex_match(pieces[0], std::regex(std::string(kStampMs) + "a"))) << pieces[0];
-    EXPECT_EQ(pieces[1], "!!!!!!listen thread param is NULL\r\n");
-    EXPECT_TRUE(std::regex_match(pieces[2], std::regex(std::string(kStampMs) + "\r\n")))
-        << pieces[2];
+    ASSERT_EQ(pieces.size(), 4u);
+    EXPECT_TRUE(Matches(pieces[0], kStamp + R"(\(127\.0\.0\.1:60000,7\)Send: iLen=5\r\n)"))
+        << pieces[0];
+    EXPECT_TRUE(Matches(pieces[1], kStampMs + "a")) << pieces[1];
+    EXPECT_EQ(pieces[2], "!!!!!!listen thread param is NULL\r\n");
+    EXPECT_TRUE(Matches(pieces[3], kStampMs + "\r\n")) << pieces[3];
+    EXPECT_TRUE(fs::is_empty(folder_.path()));
 }
 
-TEST_F(NetLogTest, FileOutputAppendsStampedLines) {
+TEST_F(NetLogTest, FileOutputAppendsStampedLinesInTheAnsiCodePage) {
     log_.bFileOutput = 1;
     LogFormat(&log_, true, true, "first %d", 1);
-    LogText(&log_, true, true, u"second \u4e2d");  // the ANSI code page is GBK: D6 D0
-    const std::string text = ReadFile(folder_ / "ltKemNetConnect.log");
-    const std::string expected = std::string(kStamp) + "first 1\r\n" + kStamp + "second " +
-                                 kem::platform::WideToAnsi(u"\u4e2d") + "\r\n";
-    EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
-    EXPECT_EQ(kem::platform::WideToAnsi(u"\u4e2d"), "\xD6\xD0");
+    LogText(&log_, true, true, u"second \u4e2d");  // GBK: D6 D0
+    EXPECT_TRUE(Matches(File(), kStamp + "first 1\r\n" + kStamp + "second \xD6\xD0\r\n")) << File();
     EXPECT_TRUE(debug().empty());
 }
 
-TEST_F(NetLogTest, DateGoesIntoTheNameWhenAsked) {
-    log_.bFileOutput = 1;
-    log_.bDateInName = 1;
-    LogFormat(&log_, true, true, "dated");
-    EXPECT_TRUE(fs::exists(folder_ / ("ltKemNetConnect_" + Today() + ".log")));
+TEST_F(NetLogTest, DateAndNumberGoIntoTheNameWhenAsked) {
+    for (uint16_t index : {kNetLogNoIndex, uint16_t{7}}) {
+        Reset();
+        log_.bFileOutput = 1;
+        log_.bDateInName = 1;
+        log_.wIndex = index;
+        LogFormat(&log_, true, false, "n");
+    }
+    EXPECT_TRUE(fs::exists(Path("ltKemNetConnect_" + Today() + ".log")));
+    EXPECT_TRUE(fs::exists(Path("ltKemNetConnect_" + Today() + "_007.log")));
 }
 
-TEST_F(NetLogTest, MissingFolderDropsLinesQuietly) {
-    SetFolder((folder_ / "missing").string());
+TEST_F(NetLogTest, MissingFolderDropsFileLinesQuietly) {
+    SetFolder(Path("missing").string());
     log_.bFileOutput = 1;
     log_.bDebugOutput = 1;
     EXPECT_EQ(LogFormat(&log_, true, true, "dropped"), 1);
-    EXPECT_FALSE(fs::exists(folder_ / "missing"));
+    EXPECT_FALSE(fs::exists(Path("missing")));
     EXPECT_EQ(log_.hFile, nullptr);
-    // The debug output still gets the line.
-    EXPECT_EQ(debug().size(), 1u);
+    EXPECT_EQ(debug().size(), 1u);  // the debug output still gets the line
 }
 
 TEST_F(NetLogTest, FileReachingTheLimitStartsAgainEmpty) {
     log_.bFileOutput = 1;
     log_.dwMaxSize = 64;
-    const fs::path path = folder_ / "ltKemNetConnect.log";
     LogFormat(&log_, true, true, "%s", std::string(30, 'a').c_str());  // 21 + 30 + 2 bytes
-    EXPECT_EQ(fs::file_size(path), 53u);
+    EXPECT_EQ(fs::file_size(Path()), 53u);
     EXPECT_NE(log_.hFile, nullptr);
+    // The line that reaches the limit is written whole, then the file is closed.
     LogFormat(&log_, true, true, "%s", std::string(30, 'b').c_str());
-    // The limit was reached by this line: it is written whole, then the file is closed.
-    EXPECT_EQ(fs::file_size(path), 106u);
+    EXPECT_EQ(fs::file_size(Path()), 106u);
     EXPECT_EQ(log_.hFile, nullptr);
     LogFormat(&log_, true, true, "c");
-    const std::string text = ReadFile(path);
-    EXPECT_TRUE(std::regex_match(text, std::regex(std::string(kStamp) + "c\r\n"))) << text;
+    EXPECT_TRUE(Matches(File(), kStamp + "c\r\n")) << File();
 }
 
 TEST_F(NetLogTest, ExistingFullFileIsEmptiedWhenOpened) {
-    const fs::path path = folder_ / "ltKemNetConnect.log";
-    std::ofstream(path) << std::string(100, 'x');
+    kem::testing::WriteBytes(Path().string(), std::string(100, 'x'));
     log_.bFileOutput = 1;
     log_.dwMaxSize = 100;
     LogFormat(&log_, true, false, "fresh");
-    EXPECT_EQ(ReadFile(path), "fresh\r\n");
+    EXPECT_EQ(File(), "fresh\r\n");
 }
 
-TEST_F(NetLogTest, NumberedFilesSkipFullOnes) {
+TEST_F(NetLogTest, NumberedFilesSkipFullOnesUpToTheLastNumber) {
     for (const char* name :
          {"ltKemNetConnect_000.log", "ltKemNetConnect_001.log", "ltKemNetConnect_002.log"}) {
-        std::ofstream(folder_ / name) << std::string(50, 'f');
+        kem::testing::WriteBytes(Path(name).string(), std::string(50, 'f'));
     }
     log_.bFileOutput = 1;
     log_.dwMaxSize = 50;
     log_.wIndex = 0;
     LogFormat(&log_, true, false, "next");
     EXPECT_EQ(log_.wIndex, 3);
-    EXPECT_EQ(ReadFile(folder_ / "ltKemNetConnect_003.log"), "next\r\n");
-    EXPECT_EQ(fs::file_size(folder_ / "ltKemNetConnect_002.log"), 50u);
-}
+    EXPECT_EQ(File("ltKemNetConnect_003.log"), "next\r\n");
+    EXPECT_EQ(fs::file_size(Path("ltKemNetConnect_002.log")), 50u);
 
-TEST_F(NetLogTest, NumberedFilesCarryTheDate) {
-    log_.bFileOutput = 1;
-    log_.bDateInName = 1;
-    log_.wIndex = 7;
-    LogFormat(&log_, true, false, "n");
-    EXPECT_TRUE(fs::exists(folder_ / ("ltKemNetConnect_" + Today() + "_007.log")));
-}
-
-TEST_F(NetLogTest, AllNumbersFullMeansNoFile) {
+    Reset();
     log_.bFileOutput = 1;
     log_.dwMaxSize = 0;  // every file counts as full
     log_.wIndex = 995;
@@ -214,14 +182,10 @@ TEST_F(NetLogTest, AllNumbersFullMeansNoFile) {
 TEST_F(NetLogTest, OverLongTextIsCut) {
     log_.bFileOutput = 1;
     log_.dwMaxSize = 0x7FFFFFFF;
-    const std::string huge(kNetLogMaxTextUnits + 10, 'z');
-    LogFormat(&log_, false, false, "%s", huge.c_str());
-    EXPECT_EQ(fs::file_size(folder_ / "ltKemNetConnect.log"),
-              static_cast<uintmax_t>(kNetLogMaxTextUnits));
-    const std::u16string wide(kNetLogMaxTextUnits + 3, u'w');
-    LogText(&log_, false, false, wide.c_str());
-    EXPECT_EQ(fs::file_size(folder_ / "ltKemNetConnect.log"),
-              2 * static_cast<uintmax_t>(kNetLogMaxTextUnits));
+    LogFormat(&log_, false, false, "%s", std::string(kNetLogMaxTextUnits + 10, 'z').c_str());
+    EXPECT_EQ(fs::file_size(Path()), static_cast<uintmax_t>(kNetLogMaxTextUnits));
+    LogText(&log_, false, false, std::u16string(kNetLogMaxTextUnits + 3, u'w').c_str());
+    EXPECT_EQ(fs::file_size(Path()), 2 * static_cast<uintmax_t>(kNetLogMaxTextUnits));
 }
 
 TEST_F(NetLogTest, LinesFromManyThreadsStayWhole) {
@@ -237,49 +201,40 @@ TEST_F(NetLogTest, LinesFromManyThreadsStayWhole) {
     for (auto& thread : threads) {
         thread.join();
     }
-    const std::string text = ReadFile(folder_ / "ltKemNetConnect.log");
-    const std::regex line(std::string(kStamp) + R"(\(thread \d\) line \d+\r)");
+    const std::string text = File();
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    std::istringstream lines(text);
     size_t count = 0;
-    size_t start = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-        const std::string one = text.substr(start, end - start);
-        EXPECT_TRUE(std::regex_match(one, line)) << one;
-        ++count;
-        start = end + 1;
+    for (std::string one; std::getline(lines, one); ++count) {
+        EXPECT_TRUE(Matches(one, kStamp + R"(\(thread \d\) line \d+\r)")) << one;
     }
     EXPECT_EQ(count, 800u);
-    EXPECT_EQ(start, text.size());
 }
 
 TEST_F(NetLogTest, EnvironmentTurnsTheOutputsOn) {
-    const std::string before = kem::platform::WideToUtf8(log_.szFolder);
-    ::unsetenv("KEMPEMVILO_NETLOG");
-    ::unsetenv("KEMPEMVILO_DEBUG");
-    LogApplyEnvironment(&log_);
-    EXPECT_FALSE(LogEnabled(&log_));
-
-    ::setenv("KEMPEMVILO_NETLOG", "0", 1);
-    LogApplyEnvironment(&log_);
-    EXPECT_EQ(log_.bFileOutput.load(), 0);
-
-    ::setenv("KEMPEMVILO_NETLOG", "1", 1);
-    LogApplyEnvironment(&log_);
-    EXPECT_EQ(log_.bFileOutput.load(), 1);
-    EXPECT_EQ(kem::platform::WideToUtf8(log_.szFolder), before);
-
-    const std::string other = (folder_ / "other").string();
-    ::setenv("KEMPEMVILO_NETLOG", other.c_str(), 1);
-    LogApplyEnvironment(&log_);
-    EXPECT_EQ(kem::platform::WideToUtf8(log_.szFolder), other);
-
-    ::setenv("KEMPEMVILO_NETLOG", "./trace", 1);
-    LogApplyEnvironment(&log_);
-    EXPECT_EQ(kem::platform::WideToUtf8(log_.szFolder),
-              kem::platform::ExecutableFolder() + "/trace");
-
-    ::setenv("KEMPEMVILO_DEBUG", "1", 1);
-    LogApplyEnvironment(&log_);
-    EXPECT_EQ(log_.bDebugOutput.load(), 1);
+    const std::string before = WideToUtf8(log_.szFolder);
+    const std::string other = Path("other").string();
+    const std::string beside = kem::platform::ExecutableFolder() + "/trace";
+    struct Row {
+        const char* netlog;  // null: unset
+        const char* debug;
+        int32_t file_on, debug_on;
+        std::string folder;
+    };
+    // Applied in turn: each row starts from what the previous one left.
+    const Row rows[] = {{nullptr, nullptr, 0, 0, before},   {"0", nullptr, 0, 0, before},
+                        {"1", nullptr, 1, 0, before},       {other.c_str(), nullptr, 1, 0, other},
+                        {"./trace", nullptr, 1, 0, beside}, {"./trace", "1", 1, 1, beside}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        row.netlog ? ::setenv("KEMPEMVILO_NETLOG", row.netlog, 1) : ::unsetenv("KEMPEMVILO_NETLOG");
+        row.debug ? ::setenv("KEMPEMVILO_DEBUG", row.debug, 1) : ::unsetenv("KEMPEMVILO_DEBUG");
+        LogApplyEnvironment(&log_);
+        EXPECT_EQ(log_.bFileOutput.load(), row.file_on);
+        EXPECT_EQ(log_.bDebugOutput.load(), row.debug_on);
+        EXPECT_EQ(WideToUtf8(log_.szFolder), row.folder);
+    }
     ::unsetenv("KEMPEMVILO_NETLOG");
     ::unsetenv("KEMPEMVILO_DEBUG");
 }

@@ -74,58 +74,45 @@ private:
     Mode mode_;
 };
 
-TEST(NetTransfer, OneMegabyteEachWayArrivesIntact) {
+TEST(NetTransfer, OneMegabyteEachWayArrivesIntactOnBothSides) {
     NetEvents events;
     ConnectedPair pair(&events);
-    const std::string outgoing = Pattern(1 << 20, 7);
-    const std::string incoming = Pattern(1 << 20, 3);
-    std::string seen_by_peer;
-    std::thread reader([&] { seen_by_peer = pair.far.Receive(outgoing.size(), 10000); });
-    EXPECT_EQ(pair.client->Send(outgoing.data(), static_cast<int32_t>(outgoing.size()), 32768),
-              kNetOk);
-    reader.join();
-    EXPECT_TRUE(seen_by_peer == outgoing) << seen_by_peer.size() << " bytes arrived";
-    ASSERT_TRUE(pair.far.SendAll(incoming));
-    ASSERT_TRUE(WaitUntil([&] { return events.received().size() >= incoming.size(); }, 10000));
-    EXPECT_TRUE(events.received() == incoming);
-    // With a consumer that takes everything the buffer never grows.
-    EXPECT_EQ(pair.client->m_nRecvBufSize, CKemNetConnect::kInitialRecvBufSize);
-}
-
-TEST(NetTransfer, AcceptedConnectionCarriesOneMegabyteEachWay) {
-    NetEvents events;
     CKemNetConnect listener;
     events.Install(listener);
     ASSERT_EQ(listener.Listen(0, 1), kNetOk);
     TestSocket client = kem::testing::ConnectTo(listener.m_nListenPort);
     ASSERT_TRUE(WaitUntil([&] { return events.accepted_count() == 1; }));
-    CKemNetConnect* accepted = events.accepted(0);
-    const std::string outgoing = Pattern(1 << 20, 11);
-    std::string seen;
-    std::thread reader([&] { seen = client.Receive(outgoing.size(), 10000); });
-    EXPECT_EQ(accepted->Send(outgoing.data(), static_cast<int32_t>(outgoing.size()), 4096), kNetOk);
-    reader.join();
-    EXPECT_TRUE(seen == outgoing);
-    const std::string incoming = Pattern(1 << 20, 5);
-    ASSERT_TRUE(client.SendAll(incoming));
-    ASSERT_TRUE(WaitUntil([&] { return events.received().size() >= incoming.size(); }, 10000));
-    EXPECT_TRUE(events.received() == incoming);
-}
-
-TEST(NetTransfer, ZeroBytesSendNothing) {
-    NetEvents events;
-    ConnectedPair pair(&events);
-    EXPECT_EQ(pair.client->Send("", 0, 32768), kNetOk);
-    EXPECT_EQ(pair.far.Receive(1, 100), "");
-    ASSERT_TRUE(pair.far.SendAll(""));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(events.received().empty());
-    EXPECT_TRUE(pair.client->m_bConnected);
+    // The connecting side, then the accepted one, each with its far end.
+    const std::pair<CKemNetConnect*, TestSocket*> sides[] = {{pair.client, &pair.far},
+                                                             {events.accepted(0), &client}};
+    for (unsigned seed = 0; seed < 2; ++seed) {
+        auto [side, far] = sides[seed];
+        const std::string outgoing = Pattern(1 << 20, 7 + seed);
+        const std::string incoming = Pattern(1 << 20, 3 + seed);
+        std::string seen;
+        std::thread reader([&] { seen = far->Receive(outgoing.size(), 10000); });
+        EXPECT_EQ(
+            side->Send(outgoing.data(), static_cast<int32_t>(outgoing.size()), 4096 << (3 * seed)),
+            kNetOk);
+        reader.join();
+        EXPECT_TRUE(seen == outgoing) << seen.size() << " bytes arrived";
+        ASSERT_TRUE(far->SendAll(incoming));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return events.received().size() >= (seed + 1) * incoming.size(); }, 10000));
+        EXPECT_TRUE(events.received() == (seed == 0 ? incoming : Pattern(1 << 20, 3) + incoming));
+        // With a consumer that takes everything the buffer never grows.
+        EXPECT_EQ(side->m_nRecvBufSize, CKemNetConnect::kInitialRecvBufSize);
+    }
 }
 
 TEST(NetTransfer, PeerClosingWhileDataFlowsDeliversAllThenNotifiesOnce) {
     NetEvents events;
     ConnectedPair pair(&events);
+    // Empty sends send nothing either way.
+    EXPECT_EQ(pair.client->Send("", 0, 32768), kNetOk);
+    EXPECT_EQ(pair.client->Send("abc", -5, 32768), kNetOk);
+    EXPECT_EQ(pair.far.Receive(1, 100), "");
+    ASSERT_TRUE(pair.far.SendAll(""));
     const std::string data = Pattern(256 * 1024, 1);
     ASSERT_TRUE(pair.far.SendAll(data));
     pair.far.Close();
@@ -245,53 +232,37 @@ TEST(NetTransfer, BytesAfterTheHeldOnesReadAsZero) {
     EXPECT_EQ(client.dirty_tails.load(), 0);
 }
 
-TEST(NetTransfer, ConsumedCountBeyondTheHeldBytesIsClamped) {
-    NetEvents events;
-    events.set_consume(1 << 30);
-    ConnectedPair pair(&events);
-    ASSERT_TRUE(pair.far.SendAll(Pattern(50000) + "tail"));
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::string last = events.last_buffer();
-        return last.size() >= 4 && last.compare(last.size() - 4, 4, "tail") == 0;
-    }));
-    EXPECT_TRUE(pair.client->m_bConnected);
-    // Every block was dropped whole, so the buffer never had to grow.
-    EXPECT_EQ(pair.client->m_nRecvBufSize, CKemNetConnect::kInitialRecvBufSize);
+TEST(NetTransfer, ConsumedCountBeyondTheHeldBytesOrNegativeTakesEverything) {
+    for (int32_t consume : {1 << 30, -1}) {
+        NetEvents events;
+        events.set_consume(consume);
+        ConnectedPair pair(&events);
+        ASSERT_TRUE(pair.far.SendAll(Pattern(50000) + "tail"));
+        ASSERT_TRUE(WaitUntil([&] {
+            const std::string last = events.last_buffer();
+            return last.size() >= 4 && last.compare(last.size() - 4, 4, "tail") == 0;
+        })) << consume;
+        EXPECT_TRUE(pair.client->m_bConnected);
+        // Every block was dropped whole, so the buffer never had to grow.
+        EXPECT_EQ(pair.client->m_nRecvBufSize, CKemNetConnect::kInitialRecvBufSize);
+    }
 }
 
-TEST(NetTransfer, NegativeCallbackResultConsumesEverything) {
-    NetEvents events;
-    events.set_consume(-1);
-    ConnectedPair pair(&events);
-    ASSERT_TRUE(pair.far.SendAll(Pattern(30000) + "end"));
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::string last = events.last_buffer();
-        return last.size() >= 3 && last.compare(last.size() - 3, 3, "end") == 0;
-    }));
-    EXPECT_TRUE(pair.client->m_bConnected);
-    EXPECT_EQ(pair.client->m_nRecvBufSize, CKemNetConnect::kInitialRecvBufSize);
-}
-
-TEST(NetTransfer, HookReturningMinusOneEndsWithReasonFour) {
-    NetEvents events;
-    HookConnection client(HookConnection::Mode::kEnd);
-    ConnectedPair pair(&events, &client);
-    ASSERT_TRUE(pair.far.SendAll("bye"));
-    ASSERT_TRUE(WaitUntil([&] { return events.disconnect_reasons().size() == 1; }));
-    EXPECT_EQ(events.disconnect_reasons()[0], kNetReasonHookEnded);
-    EXPECT_TRUE(pair.far.SeesClose());
-    EXPECT_TRUE(WaitUntil([&] { return !client.m_bConnected; }));
-}
-
-TEST(NetTransfer, DisconnectFromItsOwnReceiveHookDoesNotDeadlock) {
-    NetEvents events;
-    HookConnection client(HookConnection::Mode::kDisconnectSelf);
-    ConnectedPair pair(&events, &client);
-    ASSERT_TRUE(pair.far.SendAll("x"));
-    ASSERT_TRUE(WaitUntil([&] { return events.disconnect_reasons().size() == 1; }));
-    EXPECT_EQ(events.disconnect_reasons()[0], kNetReasonClosed);
-    EXPECT_TRUE(pair.far.SeesClose());
-    EXPECT_TRUE(WaitUntil([&] { return !client.m_bConnected; }));
+TEST(NetTransfer, HookEndingOrDisconnectingItselfEndsWithItsReason) {
+    // A disconnect from the connection's own receive hook must not deadlock.
+    const std::pair<HookConnection::Mode, int32_t> cases[] = {
+        {HookConnection::Mode::kEnd, kNetReasonHookEnded},
+        {HookConnection::Mode::kDisconnectSelf, kNetReasonClosed}};
+    for (const auto& [mode, reason] : cases) {
+        NetEvents events;
+        HookConnection client(mode);
+        ConnectedPair pair(&events, &client);
+        ASSERT_TRUE(pair.far.SendAll("bye"));
+        ASSERT_TRUE(WaitUntil([&] { return events.disconnect_reasons().size() == 1; }));
+        EXPECT_EQ(events.disconnect_reasons()[0], reason);
+        EXPECT_TRUE(pair.far.SeesClose());
+        EXPECT_TRUE(WaitUntil([&] { return !client.m_bConnected; }));
+    }
 }
 
 TEST(NetTransfer, FullBufferAtItsCapEndsWithReasonThree) {

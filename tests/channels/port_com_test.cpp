@@ -1,8 +1,11 @@
+// The serial channel on pseudo-terminals: port names, line settings reaching termios, opening
+// and refusing, the read burst rules, kept bytes, writes both ways, hang-up and Close races.
 #include "channels/port_com.h"
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -10,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "channels/pty_pair.h"
@@ -24,11 +28,10 @@ using Clock = std::chrono::steady_clock;
 
 // Collects what the channel delivers; a policy decides how much of each delivery to consume.
 struct Recorder {
-    using Policy = std::function<int32_t(const uint8_t* data, int32_t count, int call)>;
+    using Policy = std::function<int32_t(int32_t count, int call)>;
 
     std::mutex mutex;
     Policy policy;  // empty: consume all
-    bool keep_deliveries = false;
     std::vector<std::vector<uint8_t>> deliveries;
     std::vector<uint8_t> consumed;
     std::u16string path;
@@ -41,21 +44,18 @@ struct Recorder {
         auto* self = static_cast<Recorder*>(user);
         std::lock_guard lock(self->mutex);
         const int call = self->calls.load();
-        const int32_t result = self->policy ? self->policy(data, count, call) : count;
+        const int32_t result = self->policy ? self->policy(count, call) : count;
         const int32_t used = result < 0 || result >= count ? count : result;
         self->consumed.insert(self->consumed.end(), data, data + used);
-        if (self->keep_deliveries) {
+        if (self->deliveries.size() < 64) {
             self->deliveries.emplace_back(data, data + count);
         }
         self->path = port_path;
-        if (count > self->largest) {
-            self->largest = count;
-        }
+        self->largest = std::max(self->largest.load(), count);
         self->total += static_cast<size_t>(used);
         self->calls = call + 1;
         return result;
     }
-
     void SetPolicy(Policy next) {
         std::lock_guard lock(mutex);
         policy = std::move(next);
@@ -68,6 +68,10 @@ struct Recorder {
         std::lock_guard lock(mutex);
         return deliveries;
     }
+    // Waits until `count` bytes in all were consumed.
+    bool Await(size_t count, int timeout_ms = 5000) {
+        return WaitUntil([&] { return total >= count; }, timeout_ms);
+    }
 };
 
 std::vector<uint8_t> Bytes(const std::string& text) {
@@ -79,163 +83,111 @@ double CpuMs() {
     return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
+std::atomic<int> g_gone_calls{0};
+void CountGone(void*) {
+    ++g_gone_calls;
+}
+
 int32_t OpenOn(CKemPortCom& port, const PtyPair& pty, Recorder& recorder,
                const tagComPortParam& param = tagComPortParam{}) {
     port.m_pfnOnReceived = &Recorder::Thunk;
     port.m_pUser = &recorder;
     port.m_bDtrEnable = 1;
     port.m_bAutoOpen = 0;
-    const std::u16string path = pty.path16();
-    port.SetPortName(path.c_str());
+    port.SetPortName(pty.path16().c_str());
     port.SetCommParam(param);
     return port.Open();
 }
 
+// A channel open on a fresh pseudo-terminal, recording what it delivers.
+class PortComTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_gone_calls = 0;
+        port_.m_pfnOnGone = &CountGone;
+    }
+    void Open(const tagComPortParam& param = tagComPortParam{}) {
+        ASSERT_EQ(OpenOn(port_, pty_, recorder_, param), 1) << port_.last_error().text;
+    }
+
+    PtyPair pty_;
+    Recorder recorder_;
+    CKemPortCom port_;
+};
+
 // ---- names and pure helpers ------------------------------------------------------------
 
-TEST(PortComNames, ComNumberFromName) {
-    struct Row {
-        std::u16string name;
-        std::optional<int32_t> number;
-    };
-    const Row rows[] = {
+TEST(PortComNames, ComNumberFromNameAndDevicePath) {
+    const std::pair<std::u16string, std::optional<int32_t>> rows[] = {
         {u"COM1", 1},  {u"com3", 3},     {u"CoM12", 12},        {u"cOM256", 256},
         {u"COM0", 0},  {u"COM300", 300}, {u"COM7x", 7},         {u"com99999999999", INT32_MAX},
         {u"COM", {}},  {u"com", {}},     {u"COMx", {}},         {u"COM 1", {}},
-        {u"CON1", {}}, {u"xCOM1", {}},   {u"/dev/ttyUSB0", {}}, {u"", {}},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(kem::channels::ComNumberFromName(row.name), row.number)
-            << std::string(row.name.begin(), row.name.end());
+        {u"CON1", {}}, {u"xCOM1", {}},   {u"/dev/ttyUSB0", {}}, {u"", {}}};
+    for (const auto& [name, number] : rows) {
+        EXPECT_EQ(kem::channels::ComNumberFromName(name), number)
+            << std::string(name.begin(), name.end());
     }
-}
-
-TEST(PortComNames, ComDevicePath) {
     EXPECT_EQ(kem::channels::ComDevicePath(1), u"/dev/ttyS0");
-    EXPECT_EQ(kem::channels::ComDevicePath(3), u"/dev/ttyS2");
     EXPECT_EQ(kem::channels::ComDevicePath(10), u"/dev/ttyS9");
     EXPECT_EQ(kem::channels::ComDevicePath(256), u"/dev/ttyS255");
 }
 
-TEST(PortComNames, SetPortNameSelectsNumberOrPath) {
+TEST(PortComNames, NamesAndNumbersSelectNumberOrPathAndClamp) {
     CKemPortCom port;
     EXPECT_EQ(port.port_number(), 1);
-    EXPECT_FALSE(port.port_path().has_value());
-
-    EXPECT_EQ(port.SetPortName(u"com3"), 1);
-    EXPECT_EQ(port.port_number(), 3);
-    EXPECT_FALSE(port.port_path().has_value());
-
-    EXPECT_EQ(port.SetPortName(u"CoM12"), 1);
-    EXPECT_EQ(port.port_number(), 12);
-
-    EXPECT_EQ(port.SetPortName(u"COMx"), 1);
-    ASSERT_TRUE(port.port_path().has_value());
-    EXPECT_EQ(*port.port_path(), u"COMx");
-    EXPECT_EQ(port.port_number(), 12);
-
-    EXPECT_EQ(port.SetPortName(u"/dev/ttyUSB0"), 1);
-    EXPECT_EQ(*port.port_path(), u"/dev/ttyUSB0");
-
-    EXPECT_EQ(port.SetPortName(u"com"), 1);
-    EXPECT_EQ(*port.port_path(), u"com");
-
-    // A number drops the held path.
-    EXPECT_EQ(port.SetPortName(u"COM0"), 1);
-    EXPECT_EQ(port.port_number(), 1);
-    EXPECT_FALSE(port.port_path().has_value());
-
-    EXPECT_EQ(port.SetPortName(u"com999"), 1);
-    EXPECT_EQ(port.port_number(), 256);
-
+    struct Row {
+        const char16_t* name;  // null: SetPortNumber(number_in)
+        int32_t number_in, number;
+        const char16_t* path;  // null: none held
+    };
+    // Applied in turn; a name that is no COM number is kept as a path beside the last number,
+    // and setting the number it already has changes nothing.
+    const Row rows[] = {{u"com3", 0, 3, nullptr},
+                        {u"CoM12", 0, 12, nullptr},
+                        {u"COMx", 0, 12, u"COMx"},
+                        {u"/dev/ttyUSB0", 0, 12, u"/dev/ttyUSB0"},
+                        {u"com", 0, 12, u"com"},
+                        {u"COM0", 0, 1, nullptr},
+                        {u"com999", 0, 256, nullptr},
+                        {nullptr, 0, 1, nullptr},
+                        {nullptr, 300, 256, nullptr},
+                        {nullptr, -7, 1, nullptr},
+                        {nullptr, 17, 17, nullptr},
+                        {u"/dev/whatever", 0, 17, u"/dev/whatever"},
+                        {nullptr, 17, 17, u"/dev/whatever"},
+                        {nullptr, 18, 18, nullptr}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        EXPECT_EQ(row.name ? port.SetPortName(row.name) : port.SetPortNumber(row.number_in), 1);
+        EXPECT_EQ(port.port_number(), row.number);
+        EXPECT_EQ(port.port_path(), row.path ? std::optional<std::u16string>(row.path)
+                                             : std::optional<std::u16string>());
+    }
     EXPECT_EQ(port.SetPortName(nullptr), 1);
     EXPECT_FALSE(port.port_path().has_value());
 }
 
-TEST(PortComNames, SetPortNumberClamps) {
-    CKemPortCom port;
-    EXPECT_EQ(port.SetPortNumber(0), 1);
-    EXPECT_EQ(port.port_number(), 1);
-    EXPECT_EQ(port.SetPortNumber(300), 1);
-    EXPECT_EQ(port.port_number(), 256);
-    EXPECT_EQ(port.SetPortNumber(-7), 1);
-    EXPECT_EQ(port.port_number(), 1);
-    EXPECT_EQ(port.SetPortNumber(17), 1);
-    EXPECT_EQ(port.port_number(), 17);
-
-    port.SetPortName(u"/dev/whatever");
-    EXPECT_TRUE(port.port_path().has_value());
-    port.SetPortNumber(17);  // unchanged number: nothing happens
-    EXPECT_TRUE(port.port_path().has_value());
-    port.SetPortNumber(18);
-    EXPECT_FALSE(port.port_path().has_value());
-}
-
-TEST(PortComParam, DefaultsAndLineSettings) {
-    const tagComPortParam defaults;
-    EXPECT_EQ(defaults.dwBaudRate, 9600u);
-    EXPECT_EQ(defaults.nByteSize, 8);
-    EXPECT_EQ(defaults.nParity, 0);
-    EXPECT_EQ(defaults.nStopBits, 0);
-    EXPECT_EQ(defaults.nFlowControl, 2);
-    EXPECT_EQ(defaults.ReadIntervalTimeout, 0xFFFFFFFFu);
-    EXPECT_EQ(defaults.ReadTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(defaults.ReadTotalTimeoutConstant, 0u);
-    EXPECT_EQ(defaults.WriteTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(defaults.WriteTotalTimeoutConstant, 0u);
-
-    using kem::platform::SerialFlow;
-    using kem::platform::SerialParity;
-    using kem::platform::SerialStopBits;
-    struct Row {
-        int32_t parity, stop, flow;
-        SerialParity want_parity;
-        SerialStopBits want_stop;
-        SerialFlow want_flow;
-    };
-    const Row rows[] = {
-        {0, 0, 2, SerialParity::kNone, SerialStopBits::kOne, SerialFlow::kNone},
-        {1, 1, 0, SerialParity::kOdd, SerialStopBits::kOneAndHalf, SerialFlow::kXonXoff},
-        {2, 2, 1, SerialParity::kEven, SerialStopBits::kTwo, SerialFlow::kRtsCts},
-        {3, 0, 7, SerialParity::kMark, SerialStopBits::kOne, SerialFlow::kNone},
-        {4, 0, -1, SerialParity::kSpace, SerialStopBits::kOne, SerialFlow::kNone},
-        {9, 0, 2, SerialParity::kNone, SerialStopBits::kOne, SerialFlow::kNone},
-    };
-    for (const Row& row : rows) {
-        tagComPortParam param;
-        param.dwBaudRate = 250000;
-        param.nByteSize = 7;
-        param.nParity = row.parity;
-        param.nStopBits = row.stop;
-        param.nFlowControl = row.flow;
-        const auto settings = kem::channels::LineSettingsFromParam(param, false);
-        ASSERT_TRUE(settings.has_value()) << row.parity << "/" << row.stop << "/" << row.flow;
-        EXPECT_EQ(settings->baud, 250000u);
-        EXPECT_EQ(settings->data_bits, 7);
-        EXPECT_EQ(settings->parity, row.want_parity);
-        EXPECT_EQ(settings->stop_bits, row.want_stop);
-        EXPECT_EQ(settings->flow, row.want_flow);
-        EXPECT_FALSE(settings->dtr_enable);
-    }
-    tagComPortParam bad;
-    bad.nStopBits = 3;
-    EXPECT_FALSE(kem::channels::LineSettingsFromParam(bad, true).has_value());
-    bad.nStopBits = -1;
-    EXPECT_FALSE(kem::channels::LineSettingsFromParam(bad, true).has_value());
-}
-
-TEST(PortComParam, ReadBurstRule) {
+TEST(PortComParam, UnknownCodesAndReadBurstRule) {
+    // The codes in range reach termios in ParametersReachTheLine; unknown ones mean none.
     tagComPortParam param;
+    param.nParity = 9;
+    for (int32_t flow : {7, -1}) {
+        param.nFlowControl = flow;
+        const auto settings = kem::channels::LineSettingsFromParam(param, true);
+        ASSERT_TRUE(settings.has_value());
+        EXPECT_EQ(settings->parity, kem::platform::SerialParity::kNone);
+        EXPECT_EQ(settings->flow, kem::platform::SerialFlow::kNone);
+        EXPECT_TRUE(settings->dtr_enable);
+    }
+
+    param = tagComPortParam{};
     auto rule = kem::channels::ReadBurstRuleFromParam(param);
     EXPECT_TRUE(rule.immediate);
-    EXPECT_EQ(rule.interval_ms, 0u);
     EXPECT_EQ(rule.TotalMs(4096), 0u);
-
     param.ReadIntervalTimeout = 20;
     rule = kem::channels::ReadBurstRuleFromParam(param);
     EXPECT_FALSE(rule.immediate);
     EXPECT_EQ(rule.interval_ms, 20u);
-
     param.ReadIntervalTimeout = 0xFFFFFFFF;
     param.ReadTotalTimeoutMultiplier = 2;
     param.ReadTotalTimeoutConstant = 30;
@@ -243,549 +195,383 @@ TEST(PortComParam, ReadBurstRule) {
     EXPECT_FALSE(rule.immediate);
     EXPECT_EQ(rule.interval_ms, 0u);
     EXPECT_EQ(rule.TotalMs(100), 230u);
-
-    param.ReadTotalTimeoutMultiplier = 0xFFFFFFFF;
-    rule = kem::channels::ReadBurstRuleFromParam(param);
-    EXPECT_EQ(rule.TotalMs(4096), 0xFFFFFFFFull * 4096 + 30);
+    param.ReadTotalTimeoutMultiplier = 0xFFFFFFFF;  // no overflow
+    EXPECT_EQ(kem::channels::ReadBurstRuleFromParam(param).TotalMs(4096),
+              0xFFFFFFFFull * 4096 + 30);
 }
 
 // ---- open and close --------------------------------------------------------------------
 
-TEST(PortComOpen, OpenTwiceThenClose) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    EXPECT_EQ(port.IsOpen(), 0);
-    EXPECT_EQ(port.Close(), 0);  // safe when closed
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1) << port.last_error().text;
-    EXPECT_EQ(port.IsOpen(), 1);
-    ASSERT_NE(port.device(), nullptr);
-    EXPECT_EQ(port.Open(), 2);
-    EXPECT_EQ(port.IsOpen(), 1);
-    EXPECT_EQ(port.Close(), 0);
-    EXPECT_EQ(port.IsOpen(), 0);
-    EXPECT_EQ(port.device(), nullptr);
-    EXPECT_EQ(port.Close(), 0);
-    // Open again after Close.
-    EXPECT_EQ(port.Open(), 1);
-    EXPECT_EQ(port.IsOpen(), 1);
+TEST_F(PortComTest, ClosedRefusesWritesThenOpenTwiceCloseAndRenameCloses) {
+    EXPECT_EQ(port_.Close(), 0);  // safe when closed
+    EXPECT_EQ(port_.Write("hello", 5), -2);
+    EXPECT_EQ(port_.Send("hello", 5), -2);
+    EXPECT_EQ(port_.Write(nullptr, 5), 0);
+    EXPECT_EQ(port_.Write("hello", 0), 0);
+    EXPECT_EQ(port_.Write("hello", -1), 0);
+    EXPECT_EQ(port_.IsOpen(), 0);  // a write does not open it
+    EXPECT_EQ(port_.device(), nullptr);
+    Open();
+    ASSERT_NE(port_.device(), nullptr);
+    EXPECT_EQ(port_.Open(), 2);
+    EXPECT_EQ(port_.IsOpen(), 1);
+    EXPECT_EQ(port_.Close(), 0);
+    EXPECT_EQ(port_.IsOpen(), 0);
+    EXPECT_EQ(port_.device(), nullptr);
+    EXPECT_EQ(port_.Close(), 0);
+    EXPECT_EQ(port_.Open(), 1);
+    // The same name keeps the port open, another one closes it.
+    port_.SetPortName(pty_.path16().c_str());
+    EXPECT_EQ(port_.IsOpen(), 1);
+    port_.SetPortName(u"/dev/kem-other");
+    EXPECT_EQ(port_.IsOpen(), 0);
+    EXPECT_EQ(g_gone_calls, 0);  // Close is no loss of the device
 }
 
-TEST(PortComOpen, SameNameKeepsThePortOpenAnotherClosesIt) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    const std::u16string path = pty.path16();
-    port.SetPortName(path.c_str());
-    EXPECT_EQ(port.IsOpen(), 1);
-    port.SetPortName(u"/dev/kem-other");
-    EXPECT_EQ(port.IsOpen(), 0);
-}
-
-TEST(PortComOpen, DestructionReleasesThePort) {
-    PtyPair pty;
-    Recorder recorder;
-    {
-        CKemPortCom port;
-        ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    }
-    int exclusive = 1;
-    ASSERT_EQ(ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
-    EXPECT_EQ(exclusive, 0);
-    CKemPortCom again;
-    EXPECT_EQ(OpenOn(again, pty, recorder), 1);
-}
-
-TEST(PortComOpen, BusyPortIsRefused) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom first;
-    ASSERT_EQ(OpenOn(first, pty, recorder), 1);
-    CKemPortCom second;
-    EXPECT_EQ(OpenOn(second, pty, recorder), 0);
-    EXPECT_EQ(second.last_error().kind, ErrorKind::kBusy) << second.last_error().text;
-    EXPECT_EQ(second.IsOpen(), 0);
-    EXPECT_EQ(second.device(), nullptr);
-    EXPECT_EQ(first.IsOpen(), 1);
-}
-
-TEST(PortComOpen, MissingPathIsNotFound) {
-    CKemPortCom port;
-    port.SetPortName(u"/nonexistent-kem/ttyX");
-    EXPECT_EQ(port.Open(), 0);
-    EXPECT_EQ(port.last_error().kind, ErrorKind::kNotFound);
-    EXPECT_EQ(port.IsOpen(), 0);
-
-    port.SetPortName(u"COMx");  // opened verbatim, relative to the working folder
-    EXPECT_EQ(port.Open(), 0);
-    EXPECT_EQ(port.last_error().kind, ErrorKind::kNotFound);
-}
-
-TEST(PortComOpen, NotATerminalFailsReadingTheLine) {
-    CKemPortCom port;
-    port.SetPortName(u"/dev/null");
-    EXPECT_EQ(port.Open(), -2);
-    EXPECT_EQ(port.IsOpen(), 0);
-    EXPECT_EQ(port.device(), nullptr);
-}
-
-TEST(PortComOpen, BadParametersFailApplyingTheLine) {
-    PtyPair pty;
-    Recorder recorder;
-    struct Row {
-        const char* name;
-        uint32_t baud;
-        int32_t bits, stop;
-    };
-    const Row rows[] = {
-        {"4 data bits", 9600, 4, 0},   {"9 data bits", 9600, 9, 0}, {"stop bits 3", 9600, 8, 3},
-        {"stop bits -1", 9600, 8, -1}, {"1.5 with 8", 9600, 8, 1},  {"1.5 with 6", 9600, 6, 1},
-        {"2 with 5", 9600, 5, 2},      {"baud 0", 0, 8, 0},
-    };
-    CKemPortCom port;
-    for (const Row& row : rows) {
+TEST_F(PortComTest, OpenFailuresAreToldApartAndLeaveNothingHeld) {
+    // Missing paths ("COMx" is opened verbatim, relative to the working folder), a device that
+    // is no terminal, then settings the line cannot take: 1.5 stop bits only with 5 data bits,
+    // 2 not with 5.
+    const std::tuple<const char16_t*, uint32_t, int32_t, int32_t, int32_t, ErrorKind> rows[] = {
+        {u"/nonexistent-kem/ttyX", 9600, 8, 0, 0, ErrorKind::kNotFound},
+        {u"COMx", 9600, 8, 0, 0, ErrorKind::kNotFound},
+        {u"/dev/null", 9600, 8, 0, -2, ErrorKind::kNone},
+        {nullptr, 9600, 4, 0, -3, ErrorKind::kInvalid},
+        {nullptr, 9600, 9, 0, -3, ErrorKind::kInvalid},
+        {nullptr, 9600, 8, 3, -3, ErrorKind::kInvalid},
+        {nullptr, 9600, 8, -1, -3, ErrorKind::kInvalid},
+        {nullptr, 9600, 8, 1, -3, ErrorKind::kInvalid},
+        {nullptr, 9600, 6, 1, -3, ErrorKind::kInvalid},
+        {nullptr, 9600, 5, 2, -3, ErrorKind::kInvalid},
+        {nullptr, 0, 8, 0, -3, ErrorKind::kInvalid}};
+    for (const auto& [name, baud, bits, stop, result, kind] : rows) {
+        SCOPED_TRACE(std::to_string(baud) + "," + std::to_string(bits) + "," +
+                     std::to_string(stop));
         tagComPortParam param;
-        param.dwBaudRate = row.baud;
-        param.nByteSize = row.bits;
-        param.nStopBits = row.stop;
-        EXPECT_EQ(OpenOn(port, pty, recorder, param), -3) << row.name;
-        EXPECT_EQ(port.IsOpen(), 0) << row.name;
-        EXPECT_EQ(port.device(), nullptr) << row.name;
-        EXPECT_EQ(port.last_error().kind, ErrorKind::kInvalid) << row.name;
+        param.dwBaudRate = baud;
+        param.nByteSize = bits;
+        param.nStopBits = stop;
+        port_.SetPortName(name != nullptr ? name : pty_.path16().c_str());
+        port_.SetCommParam(param);
+        EXPECT_EQ(port_.Open(), result);
+        if (kind != ErrorKind::kNone) {
+            EXPECT_EQ(port_.last_error().kind, kind);
+        }
+        EXPECT_EQ(port_.IsOpen(), 0);
+        EXPECT_EQ(port_.device(), nullptr);
     }
-    // Nothing was left held: good parameters open the same path.
-    EXPECT_EQ(OpenOn(port, pty, recorder), 1);
+    // A port held by another channel is busy until that one is destroyed.
+    auto first = std::make_unique<CKemPortCom>();
+    ASSERT_EQ(OpenOn(*first, pty_, recorder_), 1);
+    EXPECT_EQ(OpenOn(port_, pty_, recorder_), 0);
+    EXPECT_EQ(port_.last_error().kind, ErrorKind::kBusy) << port_.last_error().text;
+    EXPECT_EQ(port_.device(), nullptr);
+    first.reset();
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(pty_.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_EQ(port_.Open(), 1);
 }
 
-TEST(PortComOpen, ParametersReachTheLine) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    ASSERT_EQ(port.port_path(), pty.path16());
-    const uint32_t bauds[] = {110, 9600, 115200, 250000, 3000000};
-    int opened = 0;
-    for (uint32_t baud : bauds) {
+TEST_F(PortComTest, ParametersReachTheLineByOpenOrOnTheFly) {
+    tagComPortParam param;
+    port_.SetCommParam(param);
+    EXPECT_EQ(port_.IsOpen(), 0);  // a closed port stays closed
+    Open();
+    int applied = 0;
+    for (uint32_t baud : {110u, 9600u, 115200u, 250000u, 3000000u}) {
         for (int32_t bits = 5; bits <= 8; ++bits) {
             for (int32_t parity = 0; parity <= 4; ++parity) {
                 for (int32_t stop = 0; stop <= 2; ++stop) {
-                    const bool valid = stop == 0 || (stop == 1) == (bits == 5);
-                    tagComPortParam param;
+                    if (stop != 0 && (stop == 1) != (bits == 5)) {
+                        continue;  // refused, see BadParametersFailApplyingTheLine
+                    }
+                    SCOPED_TRACE(testing::Message()
+                                 << baud << ',' << parity << ',' << bits << ',' << stop);
                     param.dwBaudRate = baud;
                     param.nByteSize = bits;
                     param.nParity = parity;
                     param.nStopBits = stop;
                     param.nFlowControl = (bits + parity) % 3;
-                    port.Close();
-                    port.SetCommParam(param);
-                    const std::string what = std::to_string(baud) + "," + std::to_string(parity) +
-                                             "," + std::to_string(bits) + "," +
-                                             std::to_string(stop);
-                    const int32_t result = port.Open();
-                    if (!valid) {
-                        EXPECT_EQ(result, -3) << what;
-                        continue;
+                    // Every other one by Close and Open, the rest on the open port.
+                    if (++applied % 2 == 0) {
+                        port_.Close();
+                        port_.SetCommParam(param);
+                        ASSERT_EQ(port_.Open(), 1) << port_.last_error().text;
+                    } else {
+                        ASSERT_EQ(port_.SetCommParam(param), 0) << port_.last_error().text;
+                        ASSERT_EQ(port_.IsOpen(), 1);
                     }
-                    ASSERT_EQ(result, 1) << what << ": " << port.last_error().text;
-                    ++opened;
-                    const auto& asked = port.device()->requested();
-                    EXPECT_EQ(asked.baud, baud) << what;
-                    EXPECT_EQ(asked.data_bits, bits) << what;
-                    EXPECT_EQ(static_cast<int32_t>(asked.parity), parity) << what;
-                    EXPECT_EQ(static_cast<int32_t>(asked.stop_bits), stop) << what;
+                    const auto& asked = port_.device()->requested();
+                    EXPECT_EQ(std::tuple(asked.baud, asked.data_bits, int32_t(asked.parity),
+                                         int32_t(asked.stop_bits), port_.param().dwBaudRate),
+                              std::tuple(baud, bits, parity, stop, baud));
                     kem::platform::SerialLineReadback line;
-                    ASSERT_EQ(port.device()->ReadBack(line), kem::platform::SerialStatus::kOk);
-                    EXPECT_EQ(line.output_baud, baud) << what;
-                    EXPECT_EQ(line.input_baud, baud) << what;
-                    EXPECT_EQ((line.cflag & CSTOPB) != 0, stop != 0) << what;
-                    EXPECT_EQ((line.cflag & CMSPAR) != 0, parity >= 3) << what;
-                    EXPECT_EQ((line.cflag & PARODD) != 0, parity == 1 || parity == 3) << what;
-                    EXPECT_EQ((line.cflag & CRTSCTS) != 0, param.nFlowControl == 1) << what;
-                    EXPECT_EQ((line.iflag & IXON) != 0, param.nFlowControl == 0) << what;
-                    EXPECT_EQ(line.lflag & (ICANON | ECHO | ISIG), 0u) << what;
+                    ASSERT_EQ(port_.device()->ReadBack(line), kem::platform::SerialStatus::kOk);
+                    EXPECT_EQ(line.output_baud, baud);
+                    EXPECT_EQ(line.input_baud, baud);
+                    EXPECT_EQ((line.cflag & CSTOPB) != 0, stop != 0);
+                    EXPECT_EQ((line.cflag & CMSPAR) != 0, parity >= 3);
+                    EXPECT_EQ((line.cflag & PARODD) != 0, parity == 1 || parity == 3);
+                    EXPECT_EQ((line.cflag & CRTSCTS) != 0, param.nFlowControl == 1);
+                    EXPECT_EQ((line.iflag & IXON) != 0, param.nFlowControl == 0);
+                    EXPECT_EQ(line.lflag & (ICANON | ECHO | ISIG), 0u);
                 }
             }
         }
     }
-    EXPECT_EQ(opened, 5 * (4 * 5 * 2));
+    EXPECT_EQ(applied, 5 * (4 * 5 * 2));
+    // The reader works on the line as last set.
+    ASSERT_EQ(pty_.WriteMaster(std::string("after")), 5u);
+    ASSERT_TRUE(recorder_.Await(5));
+    EXPECT_EQ(recorder_.Consumed(), Bytes("after"));
 }
 
-TEST(PortComOpen, SetCommParamReopensAnOpenPort) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    tagComPortParam param;
-    param.dwBaudRate = 9600;
-    port.SetCommParam(param);
-    EXPECT_EQ(port.IsOpen(), 0);  // a closed port stays closed
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-
-    param.dwBaudRate = 250000;
-    param.nByteSize = 7;
-    param.nParity = 3;
-    param.nStopBits = 2;
-    param.nFlowControl = 1;
-    EXPECT_EQ(port.SetCommParam(param), 0);
-    EXPECT_EQ(port.IsOpen(), 1);
-    kem::platform::SerialLineReadback line;
-    ASSERT_EQ(port.device()->ReadBack(line), kem::platform::SerialStatus::kOk);
-    EXPECT_EQ(line.output_baud, 250000u);
-    EXPECT_NE(line.cflag & CSTOPB, 0u);
-    EXPECT_NE(line.cflag & CRTSCTS, 0u);
-    EXPECT_EQ(line.cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(PARODD | CMSPAR));
-    EXPECT_EQ(port.device()->requested().data_bits, 7);
-    EXPECT_EQ(port.param().dwBaudRate, 250000u);
-
-    ASSERT_EQ(pty.WriteMaster(std::string("after")), 5u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 5; }));
-    EXPECT_EQ(recorder.Consumed(), Bytes("after"));
-}
-
-TEST(PortComDtr, ClosedChannelStoresTheSetting) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    port.m_bDtrEnable = 1;
-    EXPECT_EQ(port.SetDtr(0), 0);
-    EXPECT_EQ(port.m_bDtrEnable, 0);
-    EXPECT_EQ(port.GetDtr(), 0);
-
-    port.m_pfnOnReceived = &Recorder::Thunk;
-    port.m_pUser = &recorder;
-    const std::u16string path = pty.path16();
-    port.SetPortName(path.c_str());
-    ASSERT_EQ(port.Open(), 1);
-    EXPECT_FALSE(port.device()->requested().dtr_enable);
-    EXPECT_EQ(port.GetDtr(), 0);
-
-    EXPECT_EQ(port.SetDtr(1), 1);
-    EXPECT_TRUE(port.device()->requested().dtr_enable);
-    EXPECT_EQ(port.GetDtr(), 1);
-    EXPECT_EQ(port.SetDtr(0), 0);
-    EXPECT_FALSE(port.device()->requested().dtr_enable);
-
-    port.Close();
-    EXPECT_EQ(port.SetDtr(5), 1);
-    EXPECT_EQ(port.GetDtr(), 1);
+TEST_F(PortComTest, DtrIsStoredWhileClosedAndAppliedWhileOpen) {
+    Open();  // with DTR on
+    EXPECT_TRUE(port_.device()->requested().dtr_enable);
+    EXPECT_EQ(port_.SetDtr(0), 0);
+    EXPECT_FALSE(port_.device()->requested().dtr_enable);
+    EXPECT_EQ(port_.SetDtr(1), 1);
+    EXPECT_TRUE(port_.device()->requested().dtr_enable);
+    port_.Close();
+    EXPECT_EQ(port_.SetDtr(5), 1);
+    EXPECT_EQ(port_.GetDtr(), 1);
+    EXPECT_EQ(port_.SetDtr(0), 0);
+    EXPECT_EQ(port_.m_bDtrEnable, 0);
+    ASSERT_EQ(port_.Open(), 1);
+    EXPECT_FALSE(port_.device()->requested().dtr_enable);
+    EXPECT_EQ(port_.GetDtr(), 0);
 }
 
 // ---- receive path ----------------------------------------------------------------------
 
-TEST(PortComRead, ManySizesArriveWholeAndInOrder) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    const size_t sizes[] = {1, 2, 3, 100, 4095, 4096, 4097, 10000, 65536, 1 << 20};
+TEST_F(PortComTest, ManySizesArriveWholeAndInOrder) {
+    Open();
     uint32_t seed = 0;
-    for (size_t size : sizes) {
+    for (size_t size : {1, 2, 3, 100, 4095, 4096, 4097, 10000, 65536, 1 << 20}) {
         {
-            std::lock_guard lock(recorder.mutex);
-            recorder.consumed.clear();
-            recorder.total = 0;
+            std::lock_guard lock(recorder_.mutex);
+            recorder_.consumed.clear();
+            recorder_.total = 0;
         }
         const std::vector<uint8_t> data = PatternBytes(size, ++seed);
-        std::thread writer([&] { pty.WriteMaster(data.data(), data.size(), 20000); });
-        const bool arrived = WaitUntil([&] { return recorder.total >= size; }, 20000);
+        std::thread writer([&] { pty_.WriteMaster(data.data(), data.size(), 20000); });
+        const bool arrived = recorder_.Await(size, 20000);
         writer.join();
-        ASSERT_TRUE(arrived) << "size " << size << ": got " << recorder.total.load();
+        ASSERT_TRUE(arrived) << "size " << size << ": got " << recorder_.total.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        const std::vector<uint8_t> got = recorder.Consumed();
-        ASSERT_EQ(got.size(), size);
-        EXPECT_TRUE(got == data) << "size " << size;
+        EXPECT_TRUE(recorder_.Consumed() == data) << "size " << size;
     }
-    EXPECT_LE(recorder.largest.load(), 4096);
-    std::lock_guard lock(recorder.mutex);
-    EXPECT_EQ(recorder.path, pty.path16());
+    EXPECT_LE(recorder_.largest.load(), 4096);
+    std::lock_guard lock(recorder_.mutex);
+    EXPECT_EQ(recorder_.path, pty_.path16());
 }
 
-TEST(PortComRead, KeptBytesComeFirstNextTime) {
-    PtyPair pty;
-    Recorder recorder;
-    recorder.keep_deliveries = true;
-    recorder.SetPolicy(
-        [](const uint8_t*, int32_t count, int call) { return call == 0 ? 0 : count; });
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    ASSERT_EQ(pty.WriteMaster(std::string("abc")), 3u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.calls >= 1; }));
-    ASSERT_EQ(pty.WriteMaster(std::string("def")), 3u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 6; }));
-    const auto deliveries = recorder.Deliveries();
-    ASSERT_GE(deliveries.size(), 2u);
-    const auto& first = deliveries[0];
-    const auto& second = deliveries[1];
-    ASSERT_FALSE(first.empty());
-    ASSERT_GT(second.size(), first.size());
-    EXPECT_TRUE(std::equal(first.begin(), first.end(), second.begin()));
-    EXPECT_EQ(recorder.Consumed(), Bytes("abcdef"));
-}
-
-TEST(PortComRead, PartlyConsumedBytesMoveToTheFront) {
-    PtyPair pty;
-    Recorder recorder;
-    recorder.keep_deliveries = true;
-    std::atomic<int> took_three_at{-1};
-    recorder.SetPolicy([&](const uint8_t*, int32_t count, int call) -> int32_t {
-        if (took_three_at >= 0) {
-            return count;
+TEST_F(PortComTest, KeptBytesComeFirstAndOverConsumingTakesAll) {
+    // Nothing taken until ten bytes are held, then three of them; then -1 and more than held,
+    // which both take everything.
+    std::atomic<int> stage{0};
+    recorder_.SetPolicy([&](int32_t count, int) -> int32_t {
+        if (stage == 0) {
+            stage = count < 10 ? 0 : 1;
+            return count < 10 ? 0 : 3;
         }
-        if (count >= 10) {
-            took_three_at = call;
-            return 3;
-        }
-        return 0;
+        return stage++ == 1 ? -1 : count + 100;
     });
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    ASSERT_EQ(pty.WriteMaster(std::string("0123456789")), 10u);
-    ASSERT_TRUE(WaitUntil([&] { return took_three_at >= 0; }));
-    ASSERT_EQ(pty.WriteMaster(std::string("X")), 1u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 11; }));
-    const auto deliveries = recorder.Deliveries();
-    const size_t at = static_cast<size_t>(took_three_at.load());
-    ASSERT_GT(deliveries.size(), at + 1);
-    EXPECT_EQ(deliveries[at], Bytes("0123456789"));
-    EXPECT_EQ(deliveries[at + 1], Bytes("3456789X"));
-    EXPECT_EQ(recorder.Consumed(), Bytes("0123456789X"));
-}
-
-TEST(PortComRead, NegativeOrExcessiveResultConsumesAll) {
-    PtyPair pty;
-    Recorder recorder;
-    recorder.keep_deliveries = true;
-    recorder.SetPolicy(
-        [](const uint8_t*, int32_t count, int call) { return call == 0 ? -1 : count + 100; });
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    ASSERT_EQ(pty.WriteMaster(std::string("one")), 3u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 3; }));
-    ASSERT_EQ(pty.WriteMaster(std::string("two")), 3u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 6; }));
-    ASSERT_EQ(pty.WriteMaster(std::string("three")), 5u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 11; }));
-    EXPECT_EQ(recorder.Consumed(), Bytes("onetwothree"));
-    for (const auto& delivery : recorder.Deliveries()) {
-        EXPECT_LE(delivery.size(), 5u);  // nothing was kept for a later delivery
+    Open();
+    const std::pair<std::string, size_t> steps[] = {
+        {"01234", 0}, {"56789", 3}, {"X", 11}, {"two", 14}, {"three", 19}};
+    for (const auto& [piece, total] : steps) {
+        const int calls = recorder_.calls;
+        ASSERT_EQ(pty_.WriteMaster(piece), piece.size());
+        ASSERT_TRUE(WaitUntil([&] { return recorder_.calls > calls && recorder_.total == total; }))
+            << piece;
+    }
+    EXPECT_EQ(recorder_.Consumed(), Bytes("0123456789Xtwothree"));
+    const auto deliveries = recorder_.Deliveries();
+    const auto at = std::find(deliveries.begin(), deliveries.end(), Bytes("0123456789"));
+    ASSERT_NE(at, deliveries.end());
+    EXPECT_NE(at, deliveries.begin());  // the earlier offer took nothing, so it came again
+    ASSERT_NE(at + 1, deliveries.end());
+    EXPECT_EQ(at[1], Bytes("3456789X"));
+    for (auto later = at + 2; later != deliveries.end(); ++later) {
+        EXPECT_LE(later->size(), 5u);  // nothing was kept after -1 or too many
     }
 }
 
-TEST(PortComRead, FullBufferKeptByTheCallbackIsOfferedAtAPace) {
-    PtyPair pty;
-    Recorder recorder;
-    recorder.SetPolicy([](const uint8_t*, int32_t, int) { return 0; });
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
+TEST_F(PortComTest, FullBufferKeptByTheCallbackIsOfferedAtAPace) {
+    recorder_.SetPolicy([](int32_t, int) { return 0; });
+    Open();
     const std::vector<uint8_t> data = PatternBytes(5000, 5);
-    ASSERT_EQ(pty.WriteMaster(data.data(), data.size()), data.size());
-    ASSERT_TRUE(WaitUntil([&] { return recorder.largest >= 4096; }));
-
-    const int calls_before = recorder.calls;
+    ASSERT_EQ(pty_.WriteMaster(data.data(), data.size()), data.size());
+    ASSERT_TRUE(WaitUntil([&] { return recorder_.largest >= 4096; }));
+    const int calls_before = recorder_.calls;
     const double cpu_before = CpuMs();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const int offers = recorder.calls - calls_before;
-    const double cpu_used = CpuMs() - cpu_before;
+    const int offers = recorder_.calls - calls_before;
     // One offer per 50 ms pause: about ten, nowhere near a spin.
     EXPECT_GE(offers, 3);
     EXPECT_LE(offers, 30);
-    EXPECT_LT(cpu_used, 250.0);
-    EXPECT_EQ(recorder.largest.load(), 4096);  // no byte beyond the buffer was read
-
-    recorder.SetPolicy({});
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= data.size(); }));
-    EXPECT_TRUE(recorder.Consumed() == data);
+    EXPECT_LT(CpuMs() - cpu_before, 250.0);
+    EXPECT_EQ(recorder_.largest.load(), 4096);  // no byte beyond the buffer was read
+    recorder_.SetPolicy({});
+    ASSERT_TRUE(recorder_.Await(data.size()));
+    EXPECT_TRUE(recorder_.Consumed() == data);
 }
 
-TEST(PortComRead, ReadTimeOutsStillDeliverEverything) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
+TEST_F(PortComTest, KeptBytesAreOfferedAgainOnAQuietLineWhenAsked) {
+    std::atomic<bool> accept{false};
+    recorder_.SetPolicy([&](int32_t count, int) { return accept ? count : 0; });
+    port_.m_nKeptOfferMs = 20;
+    Open();
+    ASSERT_EQ(pty_.WriteMaster(std::string("quiet")), 5u);
+    ASSERT_TRUE(WaitUntil([&] { return recorder_.calls >= 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_GE(recorder_.calls.load(), 4);
+    EXPECT_LE(recorder_.calls.load(), 40);
+    accept = true;
+    ASSERT_TRUE(recorder_.Await(5, 2000));
+    EXPECT_EQ(recorder_.Consumed(), Bytes("quiet"));
+}
+
+TEST_F(PortComTest, ReadTimeOutsStillDeliverEverything) {
     tagComPortParam param;
     param.ReadIntervalTimeout = 20;
     param.ReadTotalTimeoutMultiplier = 1;
     param.ReadTotalTimeoutConstant = 100;
-    ASSERT_EQ(OpenOn(port, pty, recorder, param), 1);
+    Open(param);
     const std::vector<uint8_t> data = PatternBytes(20000, 9);
     std::thread writer([&] {
         for (size_t at = 0; at < data.size(); at += 1000) {
-            pty.WriteMaster(data.data() + at, 1000);
+            pty_.WriteMaster(data.data() + at, 1000);
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
         }
     });
-    const bool arrived = WaitUntil([&] { return recorder.total >= data.size(); }, 10000);
+    const bool arrived = recorder_.Await(data.size(), 10000);
     writer.join();
     ASSERT_TRUE(arrived);
-    EXPECT_TRUE(recorder.Consumed() == data);
+    EXPECT_TRUE(recorder_.Consumed() == data);
 }
 
-TEST(PortComRead, IntervalTimeOutJoinsBytesThatFollowClosely) {
-    PtyPair pty;
-    Recorder recorder;
-    recorder.keep_deliveries = true;
-    CKemPortCom port;
+TEST_F(PortComTest, IntervalTimeOutJoinsBytesThatFollowClosely) {
     tagComPortParam param;
     param.ReadIntervalTimeout = 1000;  // each wait is still capped at 50 ms
-    ASSERT_EQ(OpenOn(port, pty, recorder, param), 1);
+    Open(param);
     // Two pieces 5 ms apart make one delivery; a few tries keep a loaded machine from
     // deciding the outcome.
     bool joined = false;
     for (int attempt = 0; attempt < 3 && !joined; ++attempt) {
-        const int before = recorder.calls;
-        const size_t total = recorder.total;
-        ASSERT_EQ(pty.WriteMaster(std::string("ab")), 2u);
+        const int before = recorder_.calls;
+        const size_t total = recorder_.total;
+        ASSERT_EQ(pty_.WriteMaster(std::string("ab")), 2u);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_EQ(pty.WriteMaster(std::string("cd")), 2u);
-        ASSERT_TRUE(WaitUntil([&] { return recorder.total >= total + 4; }));
-        const auto deliveries = recorder.Deliveries();
-        joined = recorder.calls == before + 1 && deliveries.back() == Bytes("abcd");
+        ASSERT_EQ(pty_.WriteMaster(std::string("cd")), 2u);
+        ASSERT_TRUE(recorder_.Await(total + 4));
+        joined = recorder_.calls == before + 1 && recorder_.Deliveries().back() == Bytes("abcd");
     }
     EXPECT_TRUE(joined);
 }
 
 // ---- write path ------------------------------------------------------------------------
 
-TEST(PortComWrite, ClosedChannelRefusesAndDoesNotOpen) {
-    CKemPortCom port;
-    const char data[] = "hello";
-    EXPECT_EQ(port.Write(data, 5), -2);
-    EXPECT_EQ(port.Send(data, 5), -2);
-    EXPECT_EQ(port.Write(nullptr, 5), 0);
-    EXPECT_EQ(port.Write(data, 0), 0);
-    EXPECT_EQ(port.Write(data, -1), 0);
-    EXPECT_EQ(port.IsOpen(), 0);
-    EXPECT_EQ(port.device(), nullptr);
-}
-
-TEST(PortComWrite, WrittenBytesReachTheFarEnd) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    const std::vector<uint8_t> data = PatternBytes(3000, 21);
-    EXPECT_EQ(port.Write(data.data(), static_cast<int32_t>(data.size())), 3000);
-    std::vector<uint8_t> seen;
-    ASSERT_EQ(pty.ReadMaster(seen, data.size()), data.size());
-    EXPECT_TRUE(seen == data);
-    EXPECT_EQ(port.Send("ok", 2), 2);
-    seen.clear();
-    ASSERT_EQ(pty.ReadMaster(seen, 2), 2u);
-    EXPECT_EQ(seen, Bytes("ok"));
-}
-
-TEST(PortComWrite, BothDirectionsAtOnce) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
+TEST_F(PortComTest, BothDirectionsAtOnceByteExact) {
+    Open();
     const std::vector<uint8_t> inbound = PatternBytes(300000, 1);
     const std::vector<uint8_t> outbound = PatternBytes(300000, 2);
     std::vector<uint8_t> seen;
-    std::thread far_reader([&] { pty.ReadMaster(seen, outbound.size(), 30000); });
-    std::thread far_writer([&] { pty.WriteMaster(inbound.data(), inbound.size(), 30000); });
+    std::thread far_reader([&] { pty_.ReadMaster(seen, outbound.size(), 30000); });
+    std::thread far_writer([&] { pty_.WriteMaster(inbound.data(), inbound.size(), 30000); });
     size_t sent = 0;
     bool failed = false;
-    while (sent < outbound.size()) {
+    for (int turn = 0; sent < outbound.size() && !failed; ++turn) {
         const int32_t chunk = static_cast<int32_t>(std::min<size_t>(1000, outbound.size() - sent));
-        const int32_t put = port.Write(outbound.data() + sent, chunk);
-        if (put != chunk) {
-            failed = true;
-            break;
-        }
-        sent += static_cast<size_t>(put);
+        // Send is Write under its other name: both carry the stream.
+        const int32_t put = turn % 2 == 0 ? port_.Write(outbound.data() + sent, chunk)
+                                          : port_.Send(outbound.data() + sent, chunk);
+        failed = put != chunk;
+        sent += failed ? 0 : static_cast<size_t>(put);
     }
     far_reader.join();
     far_writer.join();
     ASSERT_FALSE(failed) << "write failed after " << sent << " bytes";
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= inbound.size(); }, 20000));
+    ASSERT_TRUE(recorder_.Await(inbound.size(), 20000));
     EXPECT_TRUE(seen == outbound);
-    EXPECT_TRUE(recorder.Consumed() == inbound);
+    EXPECT_TRUE(recorder_.Consumed() == inbound);
 }
 
-TEST(PortComWrite, StalledWriteFailsWithinTheBound) {
-    PtyPair pty;  // the master is never read: the line fills up
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    port.m_nWriteStallMs = 300;
+TEST_F(PortComTest, StalledWriteFailsWithinTheBound) {
+    Open();  // the master is never read: the line fills up
+    port_.m_nWriteStallMs = 300;
     const std::vector<uint8_t> data = PatternBytes(1 << 20, 4);
-    auto start = Clock::now();
-    EXPECT_EQ(port.Write(data.data(), static_cast<int32_t>(data.size())), -3);
-    auto spent = Clock::now() - start;
-    EXPECT_GE(spent, std::chrono::milliseconds(250));
-    EXPECT_LT(spent, std::chrono::seconds(3));
-    EXPECT_EQ(port.last_error().kind, ErrorKind::kTimeout);
-    EXPECT_EQ(port.IsOpen(), 1);
-
-    // With the record's write time-outs set, they bound the write instead.
-    tagComPortParam param;
-    param.WriteTotalTimeoutConstant = 200;
-    port.m_nWriteStallMs = 60000;
-    port.SetCommParam(param);
-    ASSERT_EQ(port.IsOpen(), 1);
-    start = Clock::now();
-    EXPECT_EQ(port.Write(data.data(), static_cast<int32_t>(data.size())), -3);
-    spent = Clock::now() - start;
-    EXPECT_GE(spent, std::chrono::milliseconds(150));
-    EXPECT_LT(spent, std::chrono::seconds(3));
-    EXPECT_EQ(port.last_error().kind, ErrorKind::kTimeout);
+    // First the stall bound, then the record's write time-outs instead of it.
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) {
+            tagComPortParam param;
+            param.WriteTotalTimeoutConstant = 200;
+            port_.m_nWriteStallMs = 60000;
+            port_.SetCommParam(param);
+            ASSERT_EQ(port_.IsOpen(), 1);
+        }
+        const auto start = Clock::now();
+        EXPECT_EQ(port_.Write(data.data(), static_cast<int32_t>(data.size())), -3);
+        const auto spent = Clock::now() - start;
+        EXPECT_GE(spent, std::chrono::milliseconds(round == 0 ? 250 : 150));
+        EXPECT_LT(spent, std::chrono::seconds(3));
+        EXPECT_EQ(port_.last_error().kind, ErrorKind::kTimeout);
+        EXPECT_EQ(port_.IsOpen(), 1);
+    }
 }
 
 // ---- ending ----------------------------------------------------------------------------
 
-TEST(PortComClose, CloseWhileDataFlows) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
+TEST_F(PortComTest, CloseWhileDataFlowsStopsDeliveriesAndIsNoLoss) {
+    Open();
     std::atomic<bool> flowing{true};
     const std::vector<uint8_t> data = PatternBytes(1 << 16, 8);
     std::thread writer([&] {
         while (flowing) {
-            pty.WriteMaster(data.data(), data.size(), 100, [&] { return flowing.load(); });
+            pty_.WriteMaster(data.data(), data.size(), 100, [&] { return flowing.load(); });
         }
     });
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total > 100000; }));
+    ASSERT_TRUE(WaitUntil([&] { return recorder_.total > 100000; }));
     const auto start = Clock::now();
-    EXPECT_EQ(port.Close(), 0);
+    EXPECT_EQ(port_.Close(), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(port.IsOpen(), 0);
-    const int calls = recorder.calls;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(recorder.calls.load(), calls);  // nothing delivered after Close
+    EXPECT_EQ(port_.IsOpen(), 0);
+    const int calls = recorder_.calls;
     flowing = false;
     writer.join();
-    // Whatever arrived, arrived in order.
-    const std::vector<uint8_t> got = recorder.Consumed();
+    pty_.CloseMaster();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(recorder_.calls.load(), calls);  // nothing delivered after Close
+    EXPECT_EQ(g_gone_calls, 0);
+    const std::vector<uint8_t> got = recorder_.Consumed();  // whatever arrived, in order
     ASSERT_GT(got.size(), 0u);
     for (size_t i = 0; i < got.size(); ++i) {
         ASSERT_EQ(got[i], data[i % data.size()]) << "byte " << i;
     }
 }
 
-TEST(PortComClose, HangUpEndsTheReaderWithoutSpinning) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    ASSERT_EQ(pty.WriteMaster(std::string("last words")), 10u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 10; }));
-
+TEST_F(PortComTest, HangUpCallsGoneOnceAfterTheLastBytesWithoutSpinning) {
+    Open();
+    ASSERT_EQ(pty_.WriteMaster(std::string("last words")), 10u);
+    ASSERT_TRUE(recorder_.Await(10));
+    EXPECT_EQ(g_gone_calls, 0);
     const double cpu_before = CpuMs();
-    pty.CloseMaster();
-    ASSERT_TRUE(WaitUntil([&] { return port.IsOpen() == 0; }, 2000));
+    pty_.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return g_gone_calls.load() == 1 && port_.IsOpen() == 0; }, 3000));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_LT(CpuMs() - cpu_before, 150.0);
-    EXPECT_EQ(port.IsOpen(), 0);
-    EXPECT_NE(port.device(), nullptr);  // held until Close
-    EXPECT_EQ(port.Write("x", 1), -2);
-    EXPECT_EQ(recorder.Consumed(), Bytes("last words"));
-
-    EXPECT_EQ(port.Close(), 0);
-    EXPECT_EQ(port.device(), nullptr);
-    // The slave of a hung-up pair is gone for good.
-    EXPECT_EQ(port.Open(), 0);
-    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_EQ(g_gone_calls, 1);
+    EXPECT_NE(port_.device(), nullptr);  // held until Close
+    EXPECT_EQ(port_.Write("x", 1), -2);
+    EXPECT_EQ(recorder_.Consumed(), Bytes("last words"));
+    EXPECT_EQ(port_.Close(), 0);
+    EXPECT_EQ(port_.device(), nullptr);
+    EXPECT_EQ(g_gone_calls, 1);
+    EXPECT_EQ(port_.Open(), 0);  // the slave of a hung-up pair is gone for good
+    EXPECT_EQ(port_.IsOpen(), 0);
 }
 
 TEST(PortComClose, OpenAfterTheReaderEndedOpensAfresh) {
@@ -798,74 +584,11 @@ TEST(PortComClose, OpenAfterTheReaderEndedOpensAfresh) {
     // A new pair may take the same pts number; the stale descriptor must not be reused.
     first.reset();
     PtyPair second;
-    const std::u16string path = second.path16();
-    port.SetPortName(path.c_str());
+    port.SetPortName(second.path16().c_str());
     ASSERT_EQ(port.Open(), 1) << port.last_error().text;
     ASSERT_EQ(second.WriteMaster(std::string("fresh")), 5u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 5; }));
+    ASSERT_TRUE(recorder.Await(5));
     EXPECT_EQ(recorder.Consumed(), Bytes("fresh"));
 }
 
 }  // namespace
-
-// ---- gone call-back and re-offer of kept bytes -------------------------------------------
-
-namespace {
-
-std::atomic<int> g_gone_calls{0};
-void CountGone(void*) {
-    ++g_gone_calls;
-}
-
-}  // namespace
-
-TEST(PortComGone, HangUpCallsTheGoneCallbackOnceAfterTheLastBytes) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    g_gone_calls = 0;
-    port.m_pfnOnGone = &CountGone;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    ASSERT_EQ(pty.WriteMaster(std::string("final")), 5u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 5; }));
-    EXPECT_EQ(g_gone_calls, 0);
-    pty.CloseMaster();
-    ASSERT_TRUE(WaitUntil([&] { return g_gone_calls.load() == 1; }, 3000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(g_gone_calls, 1);
-    EXPECT_EQ(recorder.Consumed(), Bytes("final"));
-    port.Close();
-    EXPECT_EQ(g_gone_calls, 1);
-}
-
-TEST(PortComGone, CloseDoesNotCallTheGoneCallback) {
-    PtyPair pty;
-    Recorder recorder;
-    CKemPortCom port;
-    g_gone_calls = 0;
-    port.m_pfnOnGone = &CountGone;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    port.Close();
-    pty.CloseMaster();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(g_gone_calls, 0);
-}
-
-TEST(PortComRead, KeptBytesAreOfferedAgainOnAQuietLineWhenAsked) {
-    PtyPair pty;
-    Recorder recorder;
-    std::atomic<bool> accept{false};
-    recorder.SetPolicy([&](const uint8_t*, int32_t count, int) { return accept ? count : 0; });
-    CKemPortCom port;
-    port.m_nKeptOfferMs = 20;
-    ASSERT_EQ(OpenOn(port, pty, recorder), 1);
-    ASSERT_EQ(pty.WriteMaster(std::string("quiet")), 5u);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.calls >= 1; }));
-    // The line stays quiet, yet the kept bytes come again at the pace asked for.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_GE(recorder.calls.load(), 4);
-    EXPECT_LE(recorder.calls.load(), 40);
-    accept = true;
-    ASSERT_TRUE(WaitUntil([&] { return recorder.total >= 5; }, 2000));
-    EXPECT_EQ(recorder.Consumed(), Bytes("quiet"));
-}
