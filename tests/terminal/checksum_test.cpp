@@ -1,17 +1,36 @@
+// Checksums: the published check values, agreement with bit-by-bit references on random data,
+// the covered range, and the names the send text uses.
 #include "terminal/checksum.h"
-#include "support/hex_text.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
+#include <tuple>
+
+#include "support/hex_text.h"
 
 namespace {
 
 using kem::testing::HexText;
 
-// Straightforward one-bit-at-a-time versions, written from the algorithms' definitions and
-// sharing nothing with the table-driven code under test.
+// Bit-by-bit CRCs written from the algorithms' definitions, sharing nothing with the
+// table-driven code under test: most significant bit first, and Modbus's reflected form.
+template <typename T>
+T MsbFirstCrc(std::string_view bytes, T polynomial, T crc) {
+    for (const char byte : bytes) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool in = (static_cast<uint8_t>(byte) >> bit) & 1;
+            const bool top = (crc >> (sizeof(T) * 8 - 1)) & 1;
+            crc = static_cast<T>(crc << 1);
+            if (in != top) {
+                crc ^= polynomial;
+            }
+        }
+    }
+    return crc;
+}
+
 uint16_t BitwiseCrc16Modbus(std::string_view bytes) {
     uint16_t crc = 0xFFFF;
     for (const char byte : bytes) {
@@ -27,88 +46,71 @@ uint16_t BitwiseCrc16Modbus(std::string_view bytes) {
     return crc;
 }
 
-uint16_t BitwiseCrc16Ccitt(std::string_view bytes) {
-    uint16_t crc = 0xFFFF;
-    for (const char byte : bytes) {
-        for (int bit = 7; bit >= 0; --bit) {
-            const bool in = (static_cast<uint8_t>(byte) >> bit) & 1;
-            const bool top = (crc >> 15) & 1;
-            crc = static_cast<uint16_t>(crc << 1);
-            if (in != top) {
-                crc ^= 0x1021;
-            }
-        }
+// What `kind` puts on the wire after `data`, by the references: CRC-16s go low byte first
+// (Modbus) or high byte first (CCITT); the LRC makes the whole add up to zero.
+std::string ReferenceWire(ChecksumKind kind, std::string_view data) {
+    uint8_t sum = 0;
+    uint8_t xored = 0;
+    for (const char byte : data) {
+        sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(byte));
+        xored ^= static_cast<uint8_t>(byte);
     }
-    return crc;
+    const uint16_t modbus = BitwiseCrc16Modbus(data);
+    const uint16_t ccitt = MsbFirstCrc<uint16_t>(data, 0x1021, 0xFFFF);
+    switch (kind) {
+        case ChecksumKind::kCrc16:
+            return {static_cast<char>(modbus & 0xFF), static_cast<char>(modbus >> 8)};
+        case ChecksumKind::kCrc16Ccitt:
+            return {static_cast<char>(ccitt >> 8), static_cast<char>(ccitt & 0xFF)};
+        case ChecksumKind::kCrc8:
+            return std::string(1, MsbFirstCrc<uint8_t>(data, 0x07, 0));
+        case ChecksumKind::kSum8:
+            return std::string(1, sum);
+        case ChecksumKind::kXor8:
+            return std::string(1, xored);
+        case ChecksumKind::kLrc:
+            return std::string(1, static_cast<uint8_t>(-sum));
+    }
+    return "?";
 }
 
-uint8_t BitwiseCrc8(std::string_view bytes) {
-    uint8_t crc = 0;
-    for (const char byte : bytes) {
-        for (int bit = 7; bit >= 0; --bit) {
-            const bool in = (static_cast<uint8_t>(byte) >> bit) & 1;
-            const bool top = (crc >> 7) & 1;
-            crc = static_cast<uint8_t>(crc << 1);
-            if (in != top) {
-                crc ^= 0x07;
-            }
-        }
-    }
-    return crc;
-}
-
-uint8_t ReferenceSum(std::string_view bytes) {
-    uint64_t sum = 0;
-    for (const char byte : bytes) {
-        sum += static_cast<uint8_t>(byte);
-    }
-    return static_cast<uint8_t>(sum % 256);
-}
-
-uint8_t ReferenceXor(std::string_view bytes) {
-    int value = 0;
-    for (const char byte : bytes) {
-        value ^= static_cast<uint8_t>(byte);
-    }
-    return static_cast<uint8_t>(value);
-}
-
-std::string Appended(std::string_view data, ChecksumKind kind) {
+std::string Appended(std::string_view data, ChecksumKind kind, size_t covered_from = 0) {
     std::string out(data);
-    AppendChecksum(out, 0, kind);
+    AppendChecksum(out, covered_from, kind);
     return out.substr(data.size());
 }
 
-TEST(ChecksumTest, CheckValuesOfTheNineDigits) {
+TEST(ChecksumTest, CheckValuesNamesInMenuOrderAndSizes) {
+    // digits: on the wire after "123456789"; empty: on the wire after nothing.
+    const std::tuple<ChecksumKind, const char*, const char*, const char*> rows[] = {
+        {ChecksumKind::kCrc16, "CRC16", "37 4B", "FF FF"},
+        {ChecksumKind::kCrc16Ccitt, "CRC16CCITT", "29 B1", "FF FF"},
+        {ChecksumKind::kCrc8, "CRC8", "F4", "00"},
+        {ChecksumKind::kSum8, "SUM8", "DD", "00"},
+        {ChecksumKind::kXor8, "XOR8", "31", "00"},
+        {ChecksumKind::kLrc, "LRC", "23", "00"}};
+    ASSERT_EQ(std::size(rows), ChecksumNames().size());
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [kind, name, digits, empty] = rows[i];
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ChecksumNames()[i].kind, kind);
+        EXPECT_EQ(ChecksumNames()[i].name, name);
+        EXPECT_EQ(FindChecksumByName(std::string_view(name)), kind);
+        EXPECT_EQ(HexText(ReferenceWire(kind, "123456789")), digits);
+        EXPECT_EQ(HexText(Appended("123456789", kind)), digits);
+        // Covered from a position: from the end or past it is the checksum of nothing.
+        EXPECT_EQ(HexText(Appended("abc123456789", kind, 3)), digits);
+        EXPECT_EQ(HexText(Appended("xyz", kind, 3)), empty);
+        EXPECT_EQ(HexText(Appended("xyz", kind, 99)), empty);
+        EXPECT_EQ(HexText(ReferenceWire(kind, "")), empty);
+        EXPECT_EQ(Appended("data", kind).size(), ChecksumSize(kind));
+    }
     const std::string digits = "123456789";
-    EXPECT_EQ(Crc16Modbus(digits), 0x4B37);
-    EXPECT_EQ(Crc16CcittFalse(digits), 0x29B1);
-    EXPECT_EQ(Crc8(digits), 0xF4);
-    EXPECT_EQ(Sum8(digits), 0xDD);
-    EXPECT_EQ(Xor8(digits), 0x31);
-    EXPECT_EQ(Lrc8(digits), 0x23);
-    // And as they go on the wire.
-    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kCrc16)), "37 4B");
-    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kCrc16Ccitt)), "29 B1");
-    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kCrc8)), "F4");
-    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kSum8)), "DD");
-    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kXor8)), "31");
-    EXPECT_EQ(HexText(Appended(digits, ChecksumKind::kLrc)), "23");
-}
-
-TEST(ChecksumTest, ModbusRequestFrame) {
-    const std::string request("\x01\x03\x00\x0A\x00\x02", 6);
-    EXPECT_EQ(HexText(Appended(request, ChecksumKind::kCrc16)), "E4 09");
-}
-
-TEST(ChecksumTest, NoBytes) {
-    EXPECT_EQ(Crc16Modbus(""), 0xFFFF);
-    EXPECT_EQ(Crc16CcittFalse(""), 0xFFFF);
-    EXPECT_EQ(Crc8(""), 0);
-    EXPECT_EQ(Sum8(""), 0);
-    EXPECT_EQ(Xor8(""), 0);
-    EXPECT_EQ(Lrc8(""), 0);
-    EXPECT_EQ(HexText(Appended("", ChecksumKind::kCrc16)), "FF FF");
+    EXPECT_EQ((std::vector<int>{Crc16Modbus(digits), Crc16CcittFalse(digits), Crc8(digits),
+                                Sum8(digits), Xor8(digits), Lrc8(digits)}),
+              (std::vector<int>{0x4B37, 0x29B1, 0xF4, 0xDD, 0x31, 0x23}));
+    EXPECT_EQ(HexText(Appended(std::string("\x01\x03\x00\x0A\x00\x02", 6), ChecksumKind::kCrc16)),
+              "E4 09");
 }
 
 TEST(ChecksumTest, AgreesWithBitwiseReferencesOnRandomData) {
@@ -126,69 +128,24 @@ TEST(ChecksumTest, AgreesWithBitwiseReferencesOnRandomData) {
             }
             SCOPED_TRACE("length " + std::to_string(length) + " data " +
                          HexText(data.substr(0, 16)));
-            EXPECT_EQ(Crc16Modbus(data), BitwiseCrc16Modbus(data));
-            EXPECT_EQ(Crc16CcittFalse(data), BitwiseCrc16Ccitt(data));
-            EXPECT_EQ(Crc8(data), BitwiseCrc8(data));
-            EXPECT_EQ(Sum8(data), ReferenceSum(data));
-            EXPECT_EQ(Xor8(data), ReferenceXor(data));
-            // The LRC makes the whole add up to zero.
-            EXPECT_EQ(static_cast<uint8_t>(ReferenceSum(data) + Lrc8(data)), 0);
-
-            const uint16_t modbus = BitwiseCrc16Modbus(data);
-            const uint16_t ccitt = BitwiseCrc16Ccitt(data);
-            EXPECT_EQ(
-                Appended(data, ChecksumKind::kCrc16),
-                std::string({static_cast<char>(modbus & 0xFF), static_cast<char>(modbus >> 8)}));
-            EXPECT_EQ(
-                Appended(data, ChecksumKind::kCrc16Ccitt),
-                std::string({static_cast<char>(ccitt >> 8), static_cast<char>(ccitt & 0xFF)}));
-            EXPECT_EQ(Appended(data, ChecksumKind::kCrc8),
-                      std::string(1, static_cast<char>(BitwiseCrc8(data))));
+            for (const ChecksumName& entry : ChecksumNames()) {
+                EXPECT_EQ(HexText(Appended(data, entry.kind)),
+                          HexText(ReferenceWire(entry.kind, data)))
+                    << entry.name;
+            }
         }
     }
 }
 
-TEST(ChecksumTest, AppendCoversOnlyFromTheGivenPosition) {
-    std::string out = "abc123456789";
-    AppendChecksum(out, 3, ChecksumKind::kCrc16Ccitt);
-    EXPECT_EQ(HexText(out.substr(12)), "29 B1");
-    // From the end (or past it): the checksum of nothing.
-    std::string tail = "xyz";
-    AppendChecksum(tail, 3, ChecksumKind::kSum8);
-    AppendChecksum(tail, 99, ChecksumKind::kCrc8);
-    EXPECT_EQ(HexText(tail), "78 79 7A 00 00");
-}
-
-TEST(ChecksumTest, SizesOnTheWire) {
-    for (const ChecksumName& entry : ChecksumNames()) {
-        EXPECT_EQ(Appended("data", entry.kind).size(), ChecksumSize(entry.kind)) << entry.name;
-    }
-    EXPECT_EQ(ChecksumSize(ChecksumKind::kCrc16), 2u);
-    EXPECT_EQ(ChecksumSize(ChecksumKind::kLrc), 1u);
-}
-
-TEST(ChecksumNamesTest, TableInMenuOrder) {
-    std::vector<std::string_view> names;
-    for (const ChecksumName& entry : ChecksumNames()) {
-        names.push_back(entry.name);
-        EXPECT_EQ(FindChecksumByName(entry.name), entry.kind) << entry.name;
-    }
-    EXPECT_EQ(names, (std::vector<std::string_view>{"CRC16", "CRC16CCITT", "CRC8", "SUM8", "XOR8",
-                                                    "LRC"}));
-}
-
 TEST(ChecksumNamesTest, AnyLetterCaseOtherwiseExact) {
-    EXPECT_EQ(FindChecksumByName(std::string_view("crc16")), ChecksumKind::kCrc16);
-    EXPECT_EQ(FindChecksumByName(std::string_view("Crc16ccitt")), ChecksumKind::kCrc16Ccitt);
-    EXPECT_EQ(FindChecksumByName(std::string_view("cRc8")), ChecksumKind::kCrc8);
-    EXPECT_EQ(FindChecksumByName(std::string_view("sum8")), ChecksumKind::kSum8);
-    EXPECT_EQ(FindChecksumByName(std::string_view("xOR8")), ChecksumKind::kXor8);
-    EXPECT_EQ(FindChecksumByName(std::string_view("lrc")), ChecksumKind::kLrc);
+    const char* found[] = {"crc16", "Crc16ccitt", "cRc8", "sum8", "xOR8", "lrc"};
+    for (size_t i = 0; i < std::size(found); ++i) {
+        EXPECT_EQ(FindChecksumByName(std::string_view(found[i])), ChecksumNames()[i].kind);
+    }
     EXPECT_EQ(FindChecksumByName(std::u16string_view(u"Crc16CCITT")), ChecksumKind::kCrc16Ccitt);
-    const char* others[] = {"",       "CRC",         "CRC-16", "CRC 16",   " CRC16",
-                            "CRC16 ", "SUM",         "SUM16",  "XOR",      "CR",
-                            "LRC8",   "CRC16CCITTX", "CRC32",  "CRC16MOD", "ＣＲＣ16"};
-    for (const char* other : others) {
+    for (const char* other :
+         {"", "CRC", "CRC-16", "CRC 16", " CRC16", "CRC16 ", "SUM", "SUM16", "XOR", "CR", "LRC8",
+          "CRC16CCITTX", "CRC32", "CRC16MOD", "ＣＲＣ16"}) {
         EXPECT_FALSE(FindChecksumByName(std::string_view(other))) << other;
     }
     // Letters beyond ASCII never fold onto a name.

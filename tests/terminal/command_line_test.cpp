@@ -1,3 +1,4 @@
+// Splitting a command line by the shell quoting rules, and the options read from it.
 #include "terminal/command_line.h"
 
 #include <gtest/gtest.h>

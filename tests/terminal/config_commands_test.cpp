@@ -1,3 +1,5 @@
+// The settings commands of the menu: file association, saving to a chosen file, and cleaning
+// the registry as the answers say.
 #include "terminal/config_commands.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +53,7 @@ TEST_F(ConfigCommandsTest, AssociateWritesTheFourValuesAndTheDesktopFiles) {
     EXPECT_TRUE(std::filesystem::exists(root_ / "data/mime/packages/kempemvilo-pvto.xml"));
 }
 
-TEST_F(ConfigCommandsTest, SaveToChosenFileSwitchesToThatFile) {
+TEST_F(ConfigCommandsTest, SaveToChosenFileSwitchesToThatFileUnlessTheSaveFails) {
     ScriptedDialogs dialogs;
     g_AppConfig.System.AutoSave = 0;
     EXPECT_FALSE(SaveConfigToChosenFile(dialogs)) << "cancelled";
@@ -66,63 +68,52 @@ TEST_F(ConfigCommandsTest, SaveToChosenFileSwitchesToThatFile) {
               u"KemPemvilo Config File(*.pvto)|*.pvto|All Files(*.*)|*.*||");
     EXPECT_EQ(dialogs.save_requests[1].default_extension, u".pvto");
     EXPECT_NE(Slurp(PathOf("chosen.pvto")).find("AutoSave=true"), std::string::npos);
-}
 
-TEST_F(ConfigCommandsTest, AFailedSaveKeepsThePathInUse) {
-    std::ofstream(root_ / "plain") << "x";
-    ScriptedDialogs dialogs;
+    std::ofstream(root_ / "plain") << "x";  // a file where a folder should be
     dialogs.save_path = PathOf("plain/x.pvto");
-    g_strConfigFile = PathOf("old.pvto");
     EXPECT_FALSE(SaveConfigToChosenFile(dialogs));
-    EXPECT_EQ(g_strConfigFile, PathOf("old.pvto"));
+    EXPECT_EQ(g_strConfigFile, PathOf("chosen.pvto"));
 }
 
-TEST_F(ConfigCommandsTest, CleanAllDeletesEveryExecutablesConfiguration) {
-    SeedRegistry();
-    ScriptedDialogs dialogs;
-    dialogs.answers = {DialogAnswer::kYes, DialogAnswer::kYes, DialogAnswer::kNo};
-    CleanRegistryConfig(dialogs);
-    EXPECT_FALSE(KeyHolds(kOwnKey));
-    EXPECT_FALSE(KeyHolds(kOtherKey));
-    EXPECT_EQ(g_AppConfig.System.AutoSave, 0) << "answered No to saving again";
-    ASSERT_EQ(dialogs.shown.size(), 3u);
-    EXPECT_EQ(dialogs.shown[0].caption, u"询问");
-    EXPECT_EQ(dialogs.shown[0].buttons, DialogButtons::kYesNoCancel);
-    EXPECT_EQ(dialogs.shown[1].text, u"确定要删除吗?");
-    EXPECT_EQ(dialogs.shown[2].text, u"退出时,是否需要再次保存当前的配置?");
-}
-
-TEST_F(ConfigCommandsTest, CleanCurrentDeletesOnlyThisExecutablesKey) {
-    SeedRegistry();
-    ScriptedDialogs dialogs;
-    dialogs.answers = {DialogAnswer::kNo, DialogAnswer::kYes, DialogAnswer::kYes};
-    CleanRegistryConfig(dialogs);
-    EXPECT_FALSE(KeyHolds(kOwnKey));
-    EXPECT_TRUE(KeyHolds(kOtherKey));
-    EXPECT_EQ(g_AppConfig.System.AutoSave, 1) << "answered Yes to saving again";
-}
-
-TEST_F(ConfigCommandsTest, CleanCurrentWhileAFileIsInUseOnlyInforms) {
-    SeedRegistry();
-    g_strConfigFile = PathOf("in-use.pvto");
-    ScriptedDialogs dialogs;
-    dialogs.answers = {DialogAnswer::kNo, DialogAnswer::kOk};
-    CleanRegistryConfig(dialogs);
-    EXPECT_TRUE(KeyHolds(kOwnKey));
-    EXPECT_EQ(g_AppConfig.System.AutoSave, 1);
-    ASSERT_EQ(dialogs.shown.size(), 2u);
-    EXPECT_EQ(dialogs.shown[1].text, u"当前配置保存至文件,无法从注册表删除");
-    EXPECT_EQ(dialogs.shown[1].caption, u"提示");
-}
-
-TEST_F(ConfigCommandsTest, DeclinedConfirmationDeletesNothing) {
-    SeedRegistry();
-    ScriptedDialogs dialogs;
-    dialogs.answers = {DialogAnswer::kYes, DialogAnswer::kNo};
-    CleanRegistryConfig(dialogs);
-    EXPECT_TRUE(KeyHolds(kOwnKey));
-    dialogs.answers = {DialogAnswer::kCancel};
-    CleanRegistryConfig(dialogs);
-    EXPECT_TRUE(KeyHolds(kOtherKey));
-    EXPECT_EQ(g_AppConfig.System.AutoSave, 1);
+TEST_F(ConfigCommandsTest, CleanRegistryConfigFollowsTheAnswers) {
+    using enum DialogAnswer;
+    const char16_t* const save_again = u"退出时,是否需要再次保存当前的配置?";
+    const struct {
+        const char* name;
+        const char* file_in_use;  // or nullptr
+        std::deque<DialogAnswer> answers;
+        std::tuple<bool, bool, int> own_other_kept_auto_save;
+        const char16_t* last_text;  // of the last message box; nullptr: not checked
+    } rows[] = {
+        {"all, no saving again", nullptr, {kYes, kYes, kNo}, {false, false, 0}, save_again},
+        {"this executable's only", nullptr, {kNo, kYes, kYes}, {false, true, 1}, save_again},
+        {"this executable's while a file is in use only informs",
+         "in-use.pvto",
+         {kNo, kOk},
+         {true, true, 1},
+         u"当前配置保存至文件,无法从注册表删除"},
+        {"confirmation declined", nullptr, {kYes, kNo}, {true, true, 1}, u"确定要删除吗?"},
+        {"cancelled", nullptr, {kCancel}, {true, true, 1}, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SeedRegistry();
+        g_AppConfig = DefaultAppConfig();
+        g_strConfigFile = row.file_in_use ? PathOf(row.file_in_use) : u"";
+        ScriptedDialogs dialogs;
+        dialogs.answers = row.answers;
+        CleanRegistryConfig(dialogs);
+        EXPECT_TRUE(dialogs.answers.empty()) << "one message box per answer";
+        EXPECT_EQ(std::tuple(KeyHolds(kOwnKey), KeyHolds(kOtherKey), g_AppConfig.System.AutoSave),
+                  row.own_other_kept_auto_save);
+        ASSERT_FALSE(dialogs.shown.empty());
+        EXPECT_EQ(dialogs.shown[0].caption, u"询问");
+        EXPECT_EQ(dialogs.shown[0].buttons, DialogButtons::kYesNoCancel);
+        if (row.last_text != nullptr) {
+            EXPECT_EQ(dialogs.shown.back().text, row.last_text);
+        }
+        if (row.file_in_use != nullptr) {
+            EXPECT_EQ(dialogs.shown.back().caption, u"提示");
+        }
+    }
 }

@@ -1,3 +1,5 @@
+// The display model: line-break folding, display breaks in long lines, the clear limit, handing
+// changes to the widget, segment merging and the exports.
 #include "terminal/display_model.h"
 
 #include <gtest/gtest.h>
@@ -24,15 +26,19 @@ RunList Runs(std::initializer_list<StyledRun> runs) {
     return list;
 }
 
-std::string Narrow(const std::u16string& text) {
-    std::string result;
-    for (char16_t unit : text) {
-        result.push_back(unit == u'\n' ? '|' : static_cast<char>(unit));
+std::vector<StyledRun> Merged(const std::vector<StyledRun>& segments) {
+    std::vector<StyledRun> merged;
+    for (const StyledRun& segment : segments) {
+        if (!merged.empty() && merged.back().style == segment.style) {
+            merged.back().text += segment.text;
+        } else {
+            merged.push_back(segment);
+        }
     }
-    return result;
+    return merged;
 }
 
-// Replays every change into a plain string, as a widget would.
+// Replays every change into plain text and runs, as a widget would.
 struct Mirror {
     std::u16string text;
     std::vector<StyledRun> runs;
@@ -49,64 +55,44 @@ struct Mirror {
         for (const StyledRun& segment : changes.segments) {
             text += segment.text;
             units += segment.text.size();
-            if (!runs.empty() && runs.back().style == segment.style) {
-                runs.back().text += segment.text;
-            } else {
-                runs.push_back(segment);
-            }
+            runs.push_back(segment);
         }
+        runs = Merged(runs);
         EXPECT_EQ(units, changes.units);
     }
 };
 
-TEST(DisplayModelBreaks, FoldsCrLfAndLoneBreaksWithinOneRun) {
-    struct Row {
-        const char* name;
+TEST(DisplayModelBreaks, FoldsCrLfAndLoneBreaksAlsoAcrossAppendsAndRuns) {
+    const struct {
         std::u16string input;
         std::u16string shown;
-    };
-    const Row rows[] = {
-        {"crlf", u"A\r\nB", u"A\nB"},     {"lone cr", u"A\rB", u"A\nB"},
-        {"lone lf", u"A\nB", u"A\nB"},    {"lf cr", u"A\n\rB", u"A\n\nB"},
-        {"cr cr lf", u"\r\r\n", u"\n\n"}, {"crlf crlf", u"\r\n\r\n", u"\n\n"},
-        {"lf lf", u"x\n\ny", u"x\n\ny"},  {"no break", u"plain", u"plain"},
-    };
-    for (const Row& row : rows) {
+    } rows[] = {{u"A\r\nB", u"A\nB"},   {u"A\rB", u"A\nB"},   {u"A\nB", u"A\nB"},
+                {u"A\n\rB", u"A\n\nB"}, {u"\r\r\n", u"\n\n"}, {u"\r\n\r\n", u"\n\n"},
+                {u"x\n\ny", u"x\n\ny"}, {u"plain", u"plain"}};
+    for (const auto& row : rows) {
         DisplayModel model;
         model.AppendRun(row.input, kRx);
-        EXPECT_EQ(Narrow(model.ShownText()), Narrow(row.shown)) << row.name;
-        EXPECT_EQ(model.ShownUnits(), row.shown.size()) << row.name;
+        EXPECT_EQ(model.ShownText(), row.shown) << kem::platform::WideToUtf8(row.input);
+        EXPECT_EQ(model.ShownUnits(), row.shown.size());
     }
-}
-
-TEST(DisplayModelBreaks, CrAtEndOfOneAppendAndLfAtStartOfNextMakeOneBreak) {
     DisplayModel model;
     model.Append(Runs({{u"AB\r", kRx}}));
     model.Append(Runs({{u"\nCD", kRx}}));
     EXPECT_EQ(model.ShownText(), u"AB\nCD");
-
-    // The same across two runs of one append, in different styles.
+    // Across two runs of one append, in different styles.
     DisplayModel styled;
     styled.Append(Runs({{u"x\r", kRx}, {u"\ny", kTx}}));
-    EXPECT_EQ(styled.ShownText(), u"x\ny");
-    ASSERT_EQ(styled.Segments().size(), 2u);
-    EXPECT_EQ(styled.Segments()[0].text, u"x\n");
-    EXPECT_EQ(styled.Segments()[1].text, u"y");
-
-    // A character in between ends the CR's claim on the LF.
+    EXPECT_EQ(styled.Segments(), (std::vector<StyledRun>{{u"x\n", kRx}, {u"y", kTx}}));
+    // A character in between ends the CR's claim on the LF; so does a clear.
     DisplayModel apart;
     apart.Append(Runs({{u"a\r", kRx}}));
     apart.Append(Runs({{u"b", kRx}}));
     apart.Append(Runs({{u"\nc", kRx}}));
     EXPECT_EQ(apart.ShownText(), u"a\nb\nc");
-}
-
-TEST(DisplayModelBreaks, ClearForgetsTrailingCr) {
-    DisplayModel model;
-    model.AppendRun(u"A\r", kRx);
-    model.Clear();
-    model.AppendRun(u"\nB", kRx);
-    EXPECT_EQ(model.ShownText(), u"\nB");
+    apart.AppendRun(u"\r", kRx);
+    apart.Clear();
+    apart.AppendRun(u"\nB", kRx);
+    EXPECT_EQ(apart.ShownText(), u"\nB");
 }
 
 TEST(DisplayModelSoftBreaks, LongLineGetsDisplayBreaksThatExportsOmit) {
@@ -116,19 +102,15 @@ TEST(DisplayModelSoftBreaks, LongLineGetsDisplayBreaksThatExportsOmit) {
     model.AppendRun(line, kRx);
     EXPECT_EQ(model.ShownUnits(), 5000u);
     EXPECT_EQ(model.TotalUnits(), 5004u);
-    const std::u16string shown = model.ShownText();
-    ASSERT_EQ(shown.size(), 5004u);
-    for (size_t position : {size_t{1024}, size_t{2049}, size_t{3074}, size_t{4099}}) {
-        EXPECT_EQ(shown[position], u'\n') << position;
-    }
-    EXPECT_EQ(std::count(shown.begin(), shown.end(), u'\n'), 4);
+    const std::u16string full(1024, u'x');
+    EXPECT_EQ(model.ShownText(), full + u"\n" + full + u"\n" + full + u"\n" + full + u"\n" +
+                                     std::u16string(904, u'x'));
     EXPECT_EQ(model.SoftBreaks(), (std::vector<size_t>{1024, 2049, 3074, 4099}));
     EXPECT_EQ(model.ExportText(), line);
-    const std::string plain = model.PlainTextAnsi();
-    EXPECT_EQ(plain, std::string(5000, 'x'));
+    EXPECT_EQ(model.PlainTextAnsi(), std::string(5000, 'x'));
 }
 
-TEST(DisplayModelSoftBreaks, LineLengthCarriesAcrossAppendsAndResetsAtHardBreak) {
+TEST(DisplayModelSoftBreaks, LineLengthCarriesAcrossAppendsAndSurrogatePairsStayWhole) {
     DisplayModel model;
     model.AppendRun(std::u16string(1000, u'a'), kRx);
     model.AppendRun(std::u16string(100, u'b'), kTx);
@@ -137,135 +119,104 @@ TEST(DisplayModelSoftBreaks, LineLengthCarriesAcrossAppendsAndResetsAtHardBreak)
     model.AppendRun(std::u16string(1024, u'c'), kRx);  // exactly full: no display break
     EXPECT_EQ(model.SoftBreaks().size(), 1u);
     model.AppendRun(u"d\r\ne", kRx);  // the 1025th character breaks, the CR LF starts anew
-    EXPECT_EQ(model.SoftBreaks().size(), 2u);
+    EXPECT_EQ(model.SoftBreaks(), (std::vector<size_t>{1024, 2126}));
     const std::u16string exported = model.ExportText();
     EXPECT_EQ(exported, std::u16string(1000, u'a') + std::u16string(100, u'b') + u"\n" +
                             std::u16string(1024, u'c') + u"d\ne");
     EXPECT_EQ(model.ShownUnits(), exported.size());
+
+    DisplayModel pair;
+    const std::u16string text = std::u16string(1023, u'a') + u"\U0001F600z";  // straddles 1024
+    pair.AppendRun(text, kRx);
+    ASSERT_EQ(pair.SoftBreaks().size(), 1u);
+    const size_t soft = pair.SoftBreaks()[0];
+    EXPECT_EQ(pair.ShownText()[soft], u'\n');
+    EXPECT_NE(pair.ShownText()[soft - 1], u'\xD83D') << "a break between the halves of a pair";
+    EXPECT_EQ(pair.ExportText(), text);
 }
 
-TEST(DisplayModelSoftBreaks, SurrogatePairStaysOnOneLine) {
-    DisplayModel model;
-    std::u16string text(1023, u'a');
-    text += u"\U0001F600";  // the pair would straddle the 1024th unit
-    text += u"z";
-    model.AppendRun(text, kRx);
-    const std::u16string shown = model.ShownText();
-    ASSERT_EQ(model.SoftBreaks().size(), 1u);
-    const size_t soft = model.SoftBreaks()[0];
-    EXPECT_EQ(shown[soft], u'\n');
-    EXPECT_NE(shown[soft - 1], u'\xD83D') << "a break between the halves of a pair";
-    EXPECT_EQ(model.ExportText(), text);
-}
-
-TEST(DisplayModelClearLimit, EmptiesBeforeFirstRunThatFindsMoreThanTheLimit) {
+TEST(DisplayModelClearLimit, EmptiesBeforeEachRunThatFindsMoreThanTheLimitShown) {
     DisplayModel model;
     model.SetClearLimit(1024);
     model.AppendRun(std::u16string(1000, u'a'), kRx);
     model.AppendRun(std::u16string(24, u'b'), kRx);
-    EXPECT_EQ(model.ShownUnits(), 1024u);
     model.AppendRun(u"c", kRx);  // finds 1024: not more than the limit
     EXPECT_EQ(model.ShownUnits(), 1025u);
     model.AppendRun(u"XYZ", kTx);  // finds 1025
-    EXPECT_EQ(model.ShownText(), u"XYZ");
+    EXPECT_EQ(model.Segments(), (std::vector<StyledRun>{{u"XYZ", kTx}}));
     EXPECT_EQ(model.ShownUnits(), 3u);
-    ASSERT_EQ(model.Segments().size(), 1u);
-    EXPECT_EQ(model.Segments()[0].style, kTx);
-}
-
-TEST(DisplayModelClearLimit, CheckedBeforeEachRunOfOneAppend) {
-    DisplayModel model;
+    // Checked before each run of one append.
     model.SetClearLimit(10);
     model.Append(Runs({{u"0123456789AB", kRx}, {u"[NUL]", kRxName}, {u"tail", kRx}}));
     EXPECT_EQ(model.ShownText(), u"[NUL]tail");
-}
-
-TEST(DisplayModelClearLimit, ZeroOrNegativeMeansNoLimit) {
-    for (int32_t limit : {0, -5}) {
-        DisplayModel model;
-        model.SetClearLimit(limit);
-        for (int i = 0; i < 100; ++i) {
-            model.AppendRun(std::u16string(999, u'x') + u"\n", kRx);
-        }
-        EXPECT_EQ(model.ShownUnits(), 100000u) << limit;
-    }
+    // Display breaks do not count: 2048 shown units hold 2049 with the break.
+    DisplayModel broken;
+    broken.SetClearLimit(2048);
+    broken.AppendRun(std::u16string(2048, u'x'), kRx);
+    EXPECT_EQ(broken.TotalUnits(), 2049u);
+    broken.AppendRun(u"y", kRx);
+    EXPECT_EQ(broken.ShownUnits(), 2049u) << "emptied although only 2048 units were shown";
+    broken.AppendRun(u"z", kRx);
+    EXPECT_EQ(broken.ShownText(), u"z");
+    // Zero or negative: no limit.
     EXPECT_EQ(DisplayModel().ClearLimit(), 65536);
+    for (int32_t limit : {0, -5}) {
+        DisplayModel unlimited;
+        unlimited.SetClearLimit(limit);
+        for (int i = 0; i < 100; ++i) {
+            unlimited.AppendRun(std::u16string(999, u'x') + u"\n", kRx);
+        }
+        EXPECT_EQ(unlimited.ShownUnits(), 100000u) << limit;
+    }
 }
 
-TEST(DisplayModelClearLimit, DisplayBreaksDoNotCount) {
-    DisplayModel model;
-    model.SetClearLimit(2048);
-    model.AppendRun(std::u16string(2048, u'x'), kRx);  // one display break: 2049 units held
-    EXPECT_EQ(model.TotalUnits(), 2049u);
-    model.AppendRun(u"y", kRx);
-    EXPECT_EQ(model.ShownUnits(), 2049u) << "emptied although only 2048 units were shown";
-    model.AppendRun(u"z", kRx);
-    EXPECT_EQ(model.ShownText(), u"z");
+// The changes handed to the widget: "reset|" when they start over, then each segment as
+// <style number> and its text.
+std::string Take(DisplayModel& model, size_t max_units) {
+    const DisplayChanges changes = model.TakeChanges(max_units);
+    std::string out = changes.reset ? "reset|" : "";
+    size_t units = 0;
+    for (const StyledRun& segment : changes.segments) {
+        out += "<" + std::to_string(static_cast<int>(segment.style)) + ">" +
+               kem::platform::WideToUtf8(segment.text);
+        units += segment.text.size();
+    }
+    EXPECT_EQ(units, changes.units);
+    return out;
 }
 
-TEST(DisplayModelSync, TakeChangesHandsOutNewTextUpToMax) {
+TEST(DisplayModelSync, TakeChangesHandsOutNewTextUpToMaxNeverSplittingAPair) {
     DisplayModel model;
     model.Append(Runs({{u"hello ", kRx}, {u"[CR]", kRxName}, {u"world\r\n", kRx}}));
     EXPECT_EQ(model.PendingUnits(), 16u);
-    DisplayChanges first = model.TakeChanges(8);
-    EXPECT_FALSE(first.reset);
-    EXPECT_EQ(first.units, 8u);
-    ASSERT_EQ(first.segments.size(), 2u);
-    EXPECT_EQ(first.segments[0], (StyledRun{u"hello ", kRx}));
-    EXPECT_EQ(first.segments[1], (StyledRun{u"[C", kRxName}));
+    EXPECT_EQ(Take(model, 8), "<0>hello <1>[C");
     EXPECT_EQ(model.PendingUnits(), 8u);
-
     model.AppendRun(u"more", kRx);  // merges into the last, partly taken segment
-    DisplayChanges rest = model.TakeChanges(1000);
-    EXPECT_FALSE(rest.reset);
-    ASSERT_EQ(rest.segments.size(), 2u);
-    EXPECT_EQ(rest.segments[0], (StyledRun{u"R]", kRxName}));
-    EXPECT_EQ(rest.segments[1], (StyledRun{u"world\nmore", kRx}));
+    EXPECT_EQ(Take(model, 1000), "<1>R]<0>world\nmore");
     EXPECT_EQ(model.PendingUnits(), 0u);
-
-    DisplayChanges none = model.TakeChanges(1000);
-    EXPECT_FALSE(none.reset);
-    EXPECT_TRUE(none.segments.empty());
+    EXPECT_EQ(Take(model, 1000), "");
+    DisplayModel pair;
+    pair.AppendRun(u"a\U0001F600b", kRx);
+    EXPECT_EQ(Take(pair, 2), "<0>a");
+    EXPECT_EQ(Take(pair, 1), "<0>\U0001F600");
+    EXPECT_EQ(Take(pair, 5), "<0>b");
 }
 
-TEST(DisplayModelSync, ResetAfterClearCarriesOnlyWhatIsShownNow) {
+TEST(DisplayModelSync, ResetAfterAClearOrLimitCarriesOnlyWhatIsShownNowOnce) {
     DisplayModel model;
     model.AppendRun(u"old text", kRx);
-    Mirror mirror;
-    mirror.Take(model, 3);
+    model.TakeChanges(3);
     model.Clear();
     model.AppendRun(u"new", kTx);
-    DisplayChanges changes = model.TakeChanges(100);
-    EXPECT_TRUE(changes.reset);
-    ASSERT_EQ(changes.segments.size(), 1u);
-    EXPECT_EQ(changes.segments[0], (StyledRun{u"new", kTx}));
-    EXPECT_FALSE(model.TakeChanges(100).reset) << "a reset is handed out once";
-}
-
-TEST(DisplayModelSync, ResetAfterLimitClearWithMax) {
-    DisplayModel model;
-    model.SetClearLimit(16);
-    model.AppendRun(std::u16string(20, u'a'), kRx);
-    Mirror mirror;
-    mirror.Take(model, 100);
-    model.AppendRun(u"0123456789", kTx);  // empties first
-    DisplayChanges changes = model.TakeChanges(4);
-    EXPECT_TRUE(changes.reset);
-    ASSERT_EQ(changes.segments.size(), 1u);
-    EXPECT_EQ(changes.segments[0].text, u"0123");
-    DisplayChanges next = model.TakeChanges(100);
-    EXPECT_FALSE(next.reset);
-    EXPECT_EQ(next.segments[0].text, u"456789");
-}
-
-TEST(DisplayModelSync, NeverSplitsSurrogatePair) {
-    DisplayModel model;
-    model.AppendRun(u"a\U0001F600b", kRx);
-    DisplayChanges first = model.TakeChanges(2);
-    EXPECT_EQ(first.segments[0].text, u"a");
-    DisplayChanges second = model.TakeChanges(1);
-    EXPECT_EQ(second.segments[0].text, u"\U0001F600");
-    EXPECT_EQ(model.TakeChanges(5).segments[0].text, u"b");
+    EXPECT_EQ(Take(model, 100), "reset|<3>new");
+    EXPECT_EQ(Take(model, 100), "") << "a reset is handed out once";
+    DisplayModel limited;
+    limited.SetClearLimit(16);
+    limited.AppendRun(std::u16string(20, u'a'), kRx);
+    limited.TakeChanges(100);
+    limited.AppendRun(u"0123456789", kTx);  // empties first
+    EXPECT_EQ(Take(limited, 4), "reset|<3>0123");
+    EXPECT_EQ(Take(limited, 100), "<3>456789");
 }
 
 TEST(DisplayModelSync, RandomFloodMirrorsExactly) {
@@ -276,8 +227,7 @@ TEST(DisplayModelSync, RandomFloodMirrorsExactly) {
     const std::u16string alphabet = u"ab\r\n\x4F60 ";
     for (int step = 0; step < 3000; ++step) {
         RunList runs;
-        const int count = 1 + static_cast<int>(random() % 3);
-        for (int r = 0; r < count; ++r) {
+        for (int r = 1 + static_cast<int>(random() % 3); r > 0; --r) {
             std::u16string text(1 + random() % 700, u'x');
             for (char16_t& unit : text) {
                 unit = alphabet[random() % alphabet.size()];
@@ -296,18 +246,10 @@ TEST(DisplayModelSync, RandomFloodMirrorsExactly) {
     EXPECT_GT(mirror.resets, 3);
     EXPECT_EQ(model.PendingUnits(), 0u);
     EXPECT_EQ(mirror.text, model.ShownText());
-    std::vector<StyledRun> merged;
-    for (const StyledRun& segment : model.Segments()) {
-        if (!merged.empty() && merged.back().style == segment.style) {
-            merged.back().text += segment.text;
-        } else {
-            merged.push_back(segment);
-        }
-    }
-    EXPECT_EQ(mirror.runs, merged);
+    EXPECT_EQ(mirror.runs, Merged(model.Segments()));
 }
 
-TEST(DisplayModelMemory, AdjacentRunsOfOneStyleMerge) {
+TEST(DisplayModelMemory, AdjacentRunsOfOneStyleMergeUpToTheSegmentCap) {
     DisplayModel model;
     model.SetClearLimit(0);
     for (int i = 0; i < 1000; ++i) {
@@ -317,8 +259,7 @@ TEST(DisplayModelMemory, AdjacentRunsOfOneStyleMerge) {
     model.AppendRun(u"[ESC]", kRxName);
     model.AppendRun(u"x", kRx);
     EXPECT_EQ(model.Segments().size(), 3u);
-
-    // A flood of one style: segments of at most the cap, all but the last full.
+    // A flood of one style: segments of at most the cap, all but the last nearly full.
     for (int i = 0; i < 100000; ++i) {
         model.AppendRun(u"line of text\r\n", kRx);
     }
@@ -328,38 +269,22 @@ TEST(DisplayModelMemory, AdjacentRunsOfOneStyleMerge) {
     EXPECT_GE(segments.size() - 2, (flood_units + kCap - 1) / kCap);
     EXPECT_LE(segments.size() - 2, (flood_units + kCap - 14) / (kCap - 13));
     for (size_t i = 2; i + 1 < segments.size(); ++i) {
-        EXPECT_GT(segments[i].text.size(), DisplayModel::kMaxSegmentUnits - 13) << i;
-        EXPECT_LE(segments[i].text.size(), DisplayModel::kMaxSegmentUnits) << i;
+        EXPECT_GT(segments[i].text.size(), kCap - 13) << i;
+        EXPECT_LE(segments[i].text.size(), kCap) << i;
     }
 }
 
-TEST(DisplayModelExport, PlainTextHasCrLfAndGbkBytes) {
-    DisplayModel model;
-    model.Append(Runs({{u"你好\r\nA", kRx}, {u"\r", kTx}, {u"B\nC", kRx}}));
-    EXPECT_EQ(model.PlainTextAnsi(), "\xC4\xE3\xBA\xC3\r\nA\r\nB\r\nC");
-    // Read back: the bytes decode to the shown text with CR LF breaks.
-    EXPECT_EQ(kem::platform::AnsiToWide(model.PlainTextAnsi()), u"你好\r\nA\r\nB\r\nC");
-}
+TEST(DisplayModelExport, PlainTextSegmentsAndRangesDropDisplayBreaks) {
+    DisplayModel text;
+    text.Append(Runs({{u"你好\r\nA", kRx}, {u"\r", kTx}, {u"B\nC", kRx}}));
+    EXPECT_EQ(text.PlainTextAnsi(), "\xC4\xE3\xBA\xC3\r\nA\r\nB\r\nC");
 
-TEST(DisplayModelExport, ExportSegmentsKeepStylesAndDropDisplayBreaks) {
-    DisplayModel model;
-    model.AppendRun(std::u16string(1020, u'a'), kRx);
-    model.AppendRun(std::u16string(10, u'b'), kTx);
-    std::vector<StyledRun> exported = model.ExportSegments();
-    ASSERT_EQ(exported.size(), 2u);
-    EXPECT_EQ(exported[0], (StyledRun{std::u16string(1020, u'a'), kRx}));
-    EXPECT_EQ(exported[1], (StyledRun{std::u16string(10, u'b'), kTx}));
-    EXPECT_EQ(model.Segments()[1].text, u"bbbb\nbbbbbb");
-}
-
-}  // namespace
-
-namespace {
-
-TEST(DisplayModelExport, RangeDropsDisplayBreaksInsideTheRange) {
     DisplayModel model;
     model.AppendRun(std::u16string(1020, u'a'), kRx);
     model.AppendRun(u"bbbbbbbbbb\r\nc", kTx);  // display break after the 4th b, at 1024
+    EXPECT_EQ(model.Segments()[1].text, u"bbbb\nbbbbbb\nc");
+    EXPECT_EQ(model.ExportSegments(),
+              (std::vector<StyledRun>{{std::u16string(1020, u'a'), kRx}, {u"bbbbbbbbbb\nc", kTx}}));
     EXPECT_EQ(model.ExportRange(1018, 1032), u"aabbbbbbbbbb\n");
     EXPECT_EQ(model.ExportRange(1024, 1025), u"");
     EXPECT_EQ(model.ExportRange(1030, 5000), u"b\nc");

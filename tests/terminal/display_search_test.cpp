@@ -1,3 +1,5 @@
+// Searching the display: text with and without case, hex bytes, time-stamp headers as borders,
+// the display's own breaks, incremental following of appends and clears, lookups by offset.
 #include "terminal/display_search.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -15,6 +18,8 @@ constexpr auto kRxStamp = DisplayStyle::kReceivedTimeStamp;
 constexpr auto kTx = DisplayStyle::kSentNormal;
 constexpr auto kTxStamp = DisplayStyle::kSentTimeStamp;
 
+using Matches = std::vector<DisplayMatch>;
+
 DisplaySearchQuery Text(const std::u16string& text, bool match_case = false) {
     return DisplaySearchQuery{text, match_case, DisplaySearchMode::kText};
 }
@@ -23,41 +28,56 @@ DisplaySearchQuery Hex(const std::u16string& text) {
     return DisplaySearchQuery{text, false, DisplaySearchMode::kHex};
 }
 
-DisplayModel Unlimited() {
+DisplayModel Model(std::initializer_list<StyledRun> runs, int32_t clear_limit = 0) {
     DisplayModel model;
-    model.SetClearLimit(0);
+    model.SetClearLimit(clear_limit);
+    for (const StyledRun& run : runs) {
+        model.AppendRun(run.text, run.style);
+    }
     return model;
 }
 
-std::vector<DisplayMatch> Find(const DisplayModel& model, const DisplaySearchQuery& query) {
+Matches Find(const DisplayModel& model, const DisplaySearchQuery& query) {
     DisplaySearch search;
     search.SetQuery(query);
     search.Update(model);
     return search.matches();
 }
 
-// An independent reference: the shown text without the display's own breaks is cut into
-// zones where the time-stamp styles begin or end; each zone is searched by brute force from
-// the left, a match excluding the next one where they would overlap.
+// Bytes as the HEX display shows them: "XX " each.
+std::u16string HexText(const std::string& bytes) {
+    static const char16_t digits[] = u"0123456789ABCDEF";
+    std::u16string text;
+    for (unsigned char byte : bytes) {
+        text += {digits[byte >> 4], digits[byte & 15], u' '};
+    }
+    return text;
+}
+
+// An independent reference, searched by brute force from the left, a match excluding the next
+// where they would overlap. Units of the shown text without the display's own breaks, each in
+// a zone that changes wherever the time-stamp styles begin or end; a match stays in one zone.
 struct Unit {
-    char16_t unit;
-    size_t at;
+    char16_t value;
+    size_t begin, end;
+    size_t zone;
     bool header;
 };
 
-std::vector<Unit> Units(const DisplayModel& model) {
+std::vector<Unit> TextUnits(const DisplayModel& model) {
     std::vector<Unit> units;
     const std::vector<size_t>& soft = model.SoftBreaks();
     size_t at = 0;
     size_t next_soft = 0;
     for (const StyledRun& segment : model.Segments()) {
-        const bool header =
-            segment.style == DisplayStyle::kReceivedTimeStamp || segment.style == kTxStamp;
+        const bool header = segment.style == kRxStamp || segment.style == kTxStamp;
         for (char16_t unit : segment.text) {
             if (next_soft < soft.size() && soft[next_soft] == at) {
                 ++next_soft;
             } else {
-                units.push_back(Unit{unit, at, header});
+                const size_t zone = units.empty() ? 0 : units.back().zone;
+                units.push_back({unit, at, at + 1,
+                                 zone + (!units.empty() && units.back().header != header), header});
             }
             ++at;
         }
@@ -65,327 +85,223 @@ std::vector<Unit> Units(const DisplayModel& model) {
     return units;
 }
 
-std::vector<DisplayMatch> ReferenceText(const DisplayModel& model, std::u16string pattern,
-                                        bool match_case) {
-    auto fold = [&](char16_t unit) {
-        return match_case || unit < u'A' || unit > u'Z' ? unit : static_cast<char16_t>(unit + 32);
+// Each pair of hex digits in a data zone is a byte; bytes not separated by exactly one data
+// space are in different zones.
+std::vector<Unit> HexUnits(const std::vector<Unit>& text) {
+    auto digit = [&](size_t i) {
+        const char16_t c = text[i].value;
+        return text[i].header           ? -1
+               : c >= u'0' && c <= u'9' ? c - u'0'
+               : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                        : -1;
     };
-    for (char16_t& unit : pattern) {
-        unit = fold(unit);
-    }
-    const std::vector<Unit> units = Units(model);
-    std::vector<DisplayMatch> matches;
-    size_t i = 0;
-    while (i + pattern.size() <= units.size()) {
-        bool ok = true;
-        for (size_t k = 0; k < pattern.size() && ok; ++k) {
-            ok = fold(units[i + k].unit) == pattern[k] && units[i + k].header == units[i].header;
-        }
-        if (ok) {
-            matches.push_back(DisplayMatch{units[i].at, units[i + pattern.size() - 1].at + 1});
-            i += pattern.size();
-        } else {
-            ++i;
-        }
-    }
-    return matches;
-}
-
-// The same for bytes: each pair of hex digits of a data zone is a byte; bytes separated by
-// anything but one space are not adjacent.
-std::vector<DisplayMatch> ReferenceHex(const DisplayModel& model,
-                                       const std::vector<uint8_t>& pattern) {
-    struct Byte {
-        uint8_t value;
-        size_t begin, end;
-        size_t run;  // bytes of one run are adjacent
-    };
-    const std::vector<Unit> units = Units(model);
-    std::vector<Byte> bytes;
-    size_t run = 0;
-    auto digit = [](char16_t unit) {
-        return unit >= u'0' && unit <= u'9'   ? unit - u'0'
-               : unit >= u'A' && unit <= u'F' ? unit - u'A' + 10
-                                              : -1;
-    };
-    for (size_t i = 0; i < units.size();) {
-        if (!units[i].header && i + 1 < units.size() && !units[i + 1].header &&
-            digit(units[i].unit) >= 0 && digit(units[i + 1].unit) >= 0) {
-            bytes.push_back(
-                Byte{static_cast<uint8_t>(digit(units[i].unit) * 16 + digit(units[i + 1].unit)),
-                     units[i].at, units[i + 1].at + 1, run});
+    std::vector<Unit> bytes;
+    size_t zone = 0;
+    for (size_t i = 0; i < text.size();) {
+        if (i + 1 < text.size() && digit(i) >= 0 && digit(i + 1) >= 0) {
+            const auto value = static_cast<char16_t>(digit(i) * 16 + digit(i + 1));
+            bytes.push_back({value, text[i].begin, text[i + 1].end, zone, false});
             i += 2;
-            if (i < units.size() && units[i].unit == u' ' && !units[i].header) {
+            if (i < text.size() && text[i].value == u' ' && !text[i].header) {
                 ++i;
-            } else {
-                ++run;
+                continue;
             }
         } else {
-            ++run;
             ++i;
         }
+        ++zone;
     }
-    std::vector<DisplayMatch> matches;
-    size_t i = 0;
-    while (i + pattern.size() <= bytes.size()) {
-        bool ok = true;
-        for (size_t k = 0; k < pattern.size() && ok; ++k) {
-            ok = bytes[i + k].value == pattern[k] && bytes[i + k].run == bytes[i].run;
+    return bytes;
+}
+
+Matches Reference(const std::vector<Unit>& units, std::u16string_view pattern, bool fold) {
+    auto folded = [&](char16_t c) {
+        return fold && c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+    };
+    Matches matches;
+    for (size_t i = 0; i + pattern.size() <= units.size();) {
+        size_t k = 0;
+        while (k < pattern.size() && folded(units[i + k].value) == folded(pattern[k]) &&
+               units[i + k].zone == units[i].zone) {
+            ++k;
         }
-        if (ok) {
-            matches.push_back(DisplayMatch{bytes[i].begin, bytes[i + pattern.size() - 1].end});
-            i += pattern.size();
-        } else {
-            ++i;
+        if (k == pattern.size()) {
+            matches.push_back({units[i].begin, units[i + k - 1].end});
         }
+        i += k == pattern.size() ? k : 1;
     }
     return matches;
 }
 
-std::u16string HexText(const std::string& bytes) {
-    static const char16_t digits[] = u"0123456789ABCDEF";
-    std::u16string text;
-    for (unsigned char byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-        text += u' ';
-    }
-    return text;
-}
-
-TEST(DisplaySearchTest, FindsTextIgnoringAsciiCaseByDefault) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(u"Hello hello HELLO hElLo\r\nhelo", kRx);
-    const auto found = Find(model, Text(u"hello"));
-    ASSERT_EQ(found.size(), 4u);
-    EXPECT_EQ(found[0], (DisplayMatch{0, 5}));
-    EXPECT_EQ(found[3], (DisplayMatch{18, 23}));
-    EXPECT_EQ(Find(model, Text(u"HELLO", true)).size(), 1u);
-    EXPECT_EQ(Find(model, Text(u"hello", true)).size(), 1u);
-    EXPECT_EQ(Find(model, Text(u"Hello", true))[0], (DisplayMatch{0, 5}));
-    EXPECT_TRUE(Find(model, Text(u"hellox")).empty());
-}
-
-TEST(DisplaySearchTest, FoldsLatinGreekCyrillicAndFullWidthLettersButNotChinese) {
-    EXPECT_EQ(FoldSearchCase(u'Q'), u'q');
-    EXPECT_EQ(FoldSearchCase(u'Ä'), u'ä');
-    EXPECT_EQ(FoldSearchCase(u'×'), u'×');
-    EXPECT_EQ(FoldSearchCase(u'Ω'), u'ω');
-    EXPECT_EQ(FoldSearchCase(u'Ж'), u'ж');
-    EXPECT_EQ(FoldSearchCase(u'Ё'), u'ё');
-    EXPECT_EQ(FoldSearchCase(u'Ａ'), u'ａ');
-    EXPECT_EQ(FoldSearchCase(u'汉'), u'汉');
-    EXPECT_EQ(FoldSearchCase(u'['), u'[');
-
-    DisplayModel model = Unlimited();
-    model.AppendRun(u"ÄÖÜ Привет ＡＢ 汉字", kRx);
-    EXPECT_EQ(Find(model, Text(u"äöü")).size(), 1u);
-    EXPECT_EQ(Find(model, Text(u"ПРИВЕТ")).size(), 1u);
-    EXPECT_EQ(Find(model, Text(u"ａｂ")).size(), 1u);
-    EXPECT_EQ(Find(model, Text(u"汉字")), (std::vector<DisplayMatch>{{14, 16}}));
-    EXPECT_TRUE(Find(model, Text(u"äöü", true)).empty());
-}
-
-TEST(DisplaySearchTest, MatchesDoNotOverlapAndSpanStylesOfTheData) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(u"aaaaa", kRx);
-    EXPECT_EQ(Find(model, Text(u"aa")), (std::vector<DisplayMatch>{{0, 2}, {2, 4}}));
+TEST(DisplaySearchTest, FindsTextAndBytesWithinZonesWithoutOverlap) {
+    const DisplayModel hello = Model({{u"Hello hello HELLO hElLo\r\nhelo", kRx}});
     // A control name and a change of direction are shown text like any other.
-    model.AppendRun(u"x[NUL]y", kRxName);
-    model.AppendRun(u"zw", kTx);
-    EXPECT_EQ(Find(model, Text(u"]yz")), (std::vector<DisplayMatch>{{10, 13}}));
-    EXPECT_EQ(Find(model, Text(u"[nul]")).size(), 1u);
+    const DisplayModel styled = Model({{u"aaaaa", kRx}, {u"x[NUL]y", kRxName}, {u"zw", kTx}});
+    const DisplayModel letters = Model({{u"ÄÖÜ Привет ＡＢ 汉字", kRx}});
+    // "[10:00:00.001]ab\nabab", the extra line break and the second "ab" in a header style.
+    const DisplayModel stamped = Model({{u"[10:00:00.001]", kRxStamp},
+                                        {u"ab", kRx},
+                                        {u"\r\n", kTxStamp},
+                                        {u"ab", kTxStamp},
+                                        {u"ab", kTx}});
+    // "[0D 0A]41 0D 0A 42 0D [10:00]0A 43 ", the first header looking like bytes.
+    const DisplayModel hex = Model({{u"[0D 0A]", kRxStamp},
+                                    {HexText("A\r\nB\r"), kRx},
+                                    {u"[10:00]", kTxStamp},
+                                    {HexText("\nC"), kTx}});
+    const DisplayModel both = Model({{HexText("\x01\x02"), kRx}, {HexText("\x03"), kTx}});
+    const std::tuple<const DisplayModel&, DisplaySearchQuery, Matches> rows[] = {
+        {hello, Text(u"hello"), {{0, 5}, {6, 11}, {12, 17}, {18, 23}}},
+        {hello, Text(u"HELLO", true), {{12, 17}}},
+        {hello, Text(u"hello", true), {{6, 11}}},
+        {hello, Text(u"Hello", true), {{0, 5}}},
+        {hello, Text(u"hellox"), {}},
+        {styled, Text(u"aa"), {{0, 2}, {2, 4}}},
+        {styled, Text(u"]yz"), {{10, 13}}},
+        {styled, Text(u"[nul]"), {{6, 11}}},
+        {letters, Text(u"äöü"), {{0, 3}}},
+        {letters, Text(u"ПРИВЕТ"), {{4, 10}}},
+        {letters, Text(u"ａｂ"), {{11, 13}}},
+        {letters, Text(u"汉字"), {{14, 16}}},
+        {letters, Text(u"äöü", true), {}},
+        {stamped, Text(u"bab"), {}},  // would run from data into the header
+        {stamped, Text(u"]a"), {}},
+        {stamped, Text(u"00.001"), {{7, 13}}},  // a header is found, whole or in part
+        {stamped, Text(u"ab"), {{14, 16}, {17, 19}, {19, 21}}},
+        {hex, Hex(u"0d0a"), {{10, 15}}},
+        {hex, Hex(u"0A"), {{13, 15}, {29, 31}}},  // the header parts the CR from the LF
+        {hex, Hex(u"0A 42 0D"), {{13, 21}}},
+        {hex, Text(u"0D 0A"), {{1, 6}, {10, 15}}},  // text mode: headers included
+        {both, Hex(u"0203"), {{3, 8}}},             // no header: both directions adjacent
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [model, query, found] = rows[i];
+        EXPECT_EQ(Find(model, query), found) << "row " << i;
+    }
+    EXPECT_EQ(hex.ExportRange(10, 15), u"0D 0A");
+    const char16_t folds[][2] = {{u'Q', u'q'},   {u'Ä', u'ä'},   {u'×', u'×'},
+                                 {u'Ω', u'ω'},   {u'Ж', u'ж'},   {u'Ё', u'ё'},
+                                 {u'Ａ', u'ａ'}, {u'汉', u'汉'}, {u'[', u'['}};
+    for (const auto& fold : folds) {
+        EXPECT_EQ(FoldSearchCase(fold[0]), fold[1]) << static_cast<int>(fold[0]);
+    }
 }
 
-TEST(DisplaySearchTest, MatchesNeverCrossATimeStampHeader) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(u"[10:00:00.001]", kRxStamp);
-    model.AppendRun(u"ab", kRx);
-    model.AppendRun(u"\r\n", kTxStamp);  // the extra line break is in the header's style
-    model.AppendRun(u"ab", kTxStamp);
-    model.AppendRun(u"ab", kTx);
-    // Shown: "[10:00:00.001]ab\nabab"; "bab" would run from data into the header.
-    EXPECT_TRUE(Find(model, Text(u"bab")).empty());
-    EXPECT_TRUE(Find(model, Text(u"]a")).empty());
-    // A header is text that can be found, as a whole or in part.
-    EXPECT_EQ(Find(model, Text(u"00.001")), (std::vector<DisplayMatch>{{7, 13}}));
-    EXPECT_EQ(Find(model, Text(u"ab")), (std::vector<DisplayMatch>{{14, 16}, {17, 19}, {19, 21}}));
-}
-
-TEST(DisplaySearchTest, HexPatternsParseAsBytes) {
+TEST(DisplaySearchTest, HexPatternsParseAsBytesAndInvalidOrEmptyOnesFindNothing) {
     using Bytes = std::vector<uint8_t>;
     EXPECT_EQ(ParseHexPattern(u"0D 0A"), (Bytes{0x0D, 0x0A}));
     EXPECT_EQ(ParseHexPattern(u"0d0a"), (Bytes{0x0D, 0x0A}));
     EXPECT_EQ(ParseHexPattern(u"  ff 0D0a\t7e "), (Bytes{0xFF, 0x0D, 0x0A, 0x7E}));
     EXPECT_EQ(ParseHexPattern(u""), Bytes{});
     EXPECT_EQ(ParseHexPattern(u"   "), Bytes{});
-    EXPECT_FALSE(ParseHexPattern(u"0D 0"));
-    EXPECT_FALSE(ParseHexPattern(u"D"));
-    EXPECT_FALSE(ParseHexPattern(u"0G"));
-    EXPECT_FALSE(ParseHexPattern(u"0x0D"));
-    EXPECT_FALSE(ParseHexPattern(u"0D,0A"));
-
-    DisplaySearch search;
-    EXPECT_EQ(search.SetQuery(Hex(u"0D 0A")), DisplaySearchState::kReady);
-    EXPECT_EQ(search.SetQuery(Hex(u"0D 0")), DisplaySearchState::kInvalidHex);
-    EXPECT_EQ(search.SetQuery(Hex(u" ")), DisplaySearchState::kEmpty);
-    EXPECT_EQ(search.SetQuery(Text(u"")), DisplaySearchState::kEmpty);
-    EXPECT_EQ(search.SetQuery(Text(u"0D 0")), DisplaySearchState::kReady);
-}
-
-TEST(DisplaySearchTest, InvalidOrEmptyPatternsFindNothing) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(HexText("\r\n"), kRx);
-    DisplaySearch search;
-    search.SetQuery(Hex(u"0D 0"));
-    search.Update(model);
-    EXPECT_EQ(search.Count(), 0u);
-    search.SetQuery(Text(u""));
-    search.Update(model);
-    EXPECT_EQ(search.Count(), 0u);
-}
-
-TEST(DisplaySearchTest, HexFindsTheBytesShownNotTheDigitsInHeaders) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(u"[0D 0A]", kRxStamp);  // a header that looks like bytes
-    model.AppendRun(HexText("A\r\nB\r"), kRx);
-    model.AppendRun(u"[10:00]", kTxStamp);
-    model.AppendRun(HexText("\nC"), kTx);
-    // Shown: "[0D 0A]41 0D 0A 42 0D [10:00]0A 43 ".
-    const auto found = Find(model, Hex(u"0d0a"));
-    EXPECT_EQ(found, (std::vector<DisplayMatch>{{10, 15}}));
-    EXPECT_EQ(model.ExportRange(10, 15), u"0D 0A");
-    // The CR before the header and the LF after it are not adjacent bytes.
-    EXPECT_EQ(Find(model, Hex(u"0A")).size(), 2u);
-    EXPECT_EQ(Find(model, Hex(u"0A 42 0D")), (std::vector<DisplayMatch>{{13, 21}}));
-    // Text mode in the same display finds the digits, headers included.
-    EXPECT_EQ(Find(model, Text(u"0D 0A")).size(), 2u);
-}
-
-TEST(DisplaySearchTest, HexBytesOfBothDirectionsWithoutHeadersAreAdjacent) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(HexText("\x01\x02"), kRx);
-    model.AppendRun(HexText("\x03"), kTx);
-    EXPECT_EQ(Find(model, Hex(u"0203")), (std::vector<DisplayMatch>{{3, 8}}));
+    for (const char16_t* invalid : {u"0D 0", u"D", u"0G", u"0x0D", u"0D,0A"}) {
+        EXPECT_FALSE(ParseHexPattern(invalid));
+    }
+    const DisplayModel model = Model({{HexText("\r\n") + u"0D 0", kRx}});
+    const std::tuple<DisplaySearchQuery, DisplaySearchState, size_t> rows[] = {
+        {Hex(u"0D 0A"), DisplaySearchState::kReady, 1},
+        {Hex(u"0D 0"), DisplaySearchState::kInvalidHex, 0},
+        {Hex(u" "), DisplaySearchState::kEmpty, 0},
+        {Text(u""), DisplaySearchState::kEmpty, 0},
+        {Text(u"0D 0"), DisplaySearchState::kReady, 2}};
+    for (const auto& [query, state, count] : rows) {
+        DisplaySearch search;
+        EXPECT_EQ(search.SetQuery(query), state);
+        search.Update(model);
+        EXPECT_EQ(search.Count(), count);
+    }
 }
 
 TEST(DisplaySearchTest, MatchesRunOverTheDisplaysOwnBreaks) {
-    DisplayModel model = Unlimited();
-    std::u16string line(DisplayModel::kMaxLineUnits - 3, u'x');
-    line += u"needle";
-    model.AppendRun(line, kRx);
-    ASSERT_EQ(model.SoftBreaks(), (std::vector<size_t>{DisplayModel::kMaxLineUnits}));
-    const auto found = Find(model, Text(u"NEEDLE"));
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].begin, DisplayModel::kMaxLineUnits - 3);
-    EXPECT_EQ(found[0].end, DisplayModel::kMaxLineUnits + 4);
-    EXPECT_EQ(model.ExportRange(found[0].begin, found[0].end), u"needle");
-
+    constexpr size_t kLine = DisplayModel::kMaxLineUnits;
+    const DisplayModel model = Model({{std::u16string(kLine - 3, u'x') + u"needle", kRx}});
+    ASSERT_EQ(model.SoftBreaks(), (std::vector<size_t>{kLine}));
+    EXPECT_EQ(Find(model, Text(u"NEEDLE")), (Matches{{kLine - 3, kLine + 4}}));
+    EXPECT_EQ(model.ExportRange(kLine - 3, kLine + 4), u"needle");
     // A HEX line longer than a display line: a break falls inside a byte's two digits.
-    DisplayModel hex = Unlimited();
     std::string bytes(400, '\x11');
     bytes[341] = '\x7E';
     bytes[342] = '\x7F';
-    hex.AppendRun(HexText(bytes), kRx);
+    const DisplayModel hex = Model({{HexText(bytes), kRx}});
     ASSERT_EQ(hex.SoftBreaks(), (std::vector<size_t>{1024}));
-    const auto bytes_found = Find(hex, Hex(u"7E7F"));
-    ASSERT_EQ(bytes_found.size(), 1u);
-    EXPECT_EQ(bytes_found[0], (DisplayMatch{1023, 1029}));
+    EXPECT_EQ(Find(hex, Hex(u"7E7F")), (Matches{{1023, 1029}}));
     EXPECT_EQ(hex.ExportRange(1023, 1029), u"7E 7F");
 }
 
-TEST(DisplaySearchTest, AppendsAreScannedIncrementallyAcrossTheirBorders) {
-    DisplayModel model = Unlimited();
+TEST(DisplaySearchTest, FollowsAppendsAcrossTheirBordersAndNewQueriesOrModels) {
+    DisplayModel model = Model({});
     DisplaySearch search;
+    auto append = [&](std::u16string_view text, DisplayStyle style = kRx) {
+        model.AppendRun(text, style);
+        return search.Update(model);  // whether the matches changed
+    };
     search.SetQuery(Text(u"abc"));
     EXPECT_FALSE(search.Update(model));
-    model.AppendRun(u"xxa", kRx);
-    EXPECT_FALSE(search.Update(model));
-    model.AppendRun(u"b", kRx);
-    EXPECT_FALSE(search.Update(model));
+    EXPECT_FALSE(append(u"xxa"));
+    EXPECT_FALSE(append(u"b"));
     const uint64_t epoch = search.Epoch();
-    model.AppendRun(u"cab", kTx);
-    EXPECT_TRUE(search.Update(model));
-    EXPECT_EQ(search.matches(), (std::vector<DisplayMatch>{{2, 5}}));
-    model.AppendRun(u"c", kTx);
-    EXPECT_TRUE(search.Update(model));
-    EXPECT_EQ(search.matches(), (std::vector<DisplayMatch>{{2, 5}, {5, 8}}));
+    EXPECT_TRUE(append(u"cab", kTx));
+    EXPECT_EQ(search.matches(), (Matches{{2, 5}}));
+    EXPECT_TRUE(append(u"c", kTx));
+    EXPECT_EQ(search.matches(), (Matches{{2, 5}, {5, 8}}));
     EXPECT_EQ(search.Epoch(), epoch);  // appended, nothing dropped
     EXPECT_FALSE(search.Update(model));
+    // The same query keeps the matches; another starts over.
+    search.SetQuery(Text(u"abc"));
+    EXPECT_FALSE(search.Update(model));
+    EXPECT_EQ(search.Epoch(), epoch);
+    search.SetQuery(Text(u"abc", true));
+    EXPECT_TRUE(search.Update(model));
+    EXPECT_EQ(search.Count(), 2u);
+    EXPECT_NE(search.Epoch(), epoch);
+    // Another model is another text.
+    EXPECT_TRUE(search.Update(Model({{u"aBc abc abc", kRx}})));
+    EXPECT_EQ(search.Count(), 2u);
 }
 
 TEST(DisplaySearchTest, ClearedOrEmptiedAtTheLimitDropsTheMatchesThatWent) {
-    DisplayModel model;
-    model.SetClearLimit(20);
+    DisplayModel model = Model({}, 20);
     DisplaySearch search;
+    auto count_after = [&](std::u16string_view text) {
+        model.AppendRun(text, kRx);
+        search.Update(model);
+        return search.Count();
+    };
     search.SetQuery(Text(u"ok"));
-    model.AppendRun(u"ok ok ok ok ok ok ok ", kRx);  // 21 units: over the limit
-    search.Update(model);
-    EXPECT_EQ(search.Count(), 7u);
+    EXPECT_EQ(count_after(u"ok ok ok ok ok ok ok "), 7u);  // 21 units: over the limit
     const uint64_t epoch = search.Epoch();
-    model.AppendRun(u"--ok", kRx);  // the display empties itself first
-    EXPECT_TRUE(search.Update(model));
+    EXPECT_EQ(count_after(u"--ok"), 1u);  // the display empties itself first
     EXPECT_GT(search.Epoch(), epoch);
-    EXPECT_EQ(search.matches(), (std::vector<DisplayMatch>{{2, 4}}));
-
+    EXPECT_EQ(search.matches(), (Matches{{2, 4}}));
     // A match split by the emptying is not found: its first half went.
-    model.AppendRun(u"0123456789abcdefo", kRx);
-    search.Update(model);
-    EXPECT_EQ(search.Count(), 1u);
-    model.AppendRun(u"k", kRx);
-    search.Update(model);
-    EXPECT_EQ(search.Count(), 0u);
+    EXPECT_EQ(count_after(u"0123456789abcdefo"), 1u);
+    EXPECT_EQ(count_after(u"k"), 0u);
     EXPECT_EQ(model.ShownText(), u"k");
-
-    model.AppendRun(u" ok", kRx);
-    search.Update(model);
-    EXPECT_EQ(search.Count(), 1u);
+    EXPECT_EQ(count_after(u" ok"), 1u);
     model.Clear();
     EXPECT_TRUE(search.Update(model));
     EXPECT_EQ(search.Count(), 0u);
 }
 
-TEST(DisplaySearchTest, ANewQueryStartsOverAndTheSameQueryKeepsTheMatches) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(u"Alpha alpha", kRx);
-    DisplaySearch search;
-    search.SetQuery(Text(u"alpha"));
-    search.Update(model);
-    EXPECT_EQ(search.Count(), 2u);
-    const uint64_t epoch = search.Epoch();
-    search.SetQuery(Text(u"alpha"));
-    EXPECT_FALSE(search.Update(model));
-    EXPECT_EQ(search.Epoch(), epoch);
-    search.SetQuery(Text(u"alpha", true));
-    EXPECT_TRUE(search.Update(model));
-    EXPECT_EQ(search.Count(), 1u);
-    EXPECT_NE(search.Epoch(), epoch);
-
-    // Another model is another text.
-    DisplayModel other = Unlimited();
-    other.AppendRun(u"alpha alpha alpha", kRx);
-    EXPECT_TRUE(search.Update(other));
-    EXPECT_EQ(search.Count(), 3u);
-}
-
 TEST(DisplaySearchTest, LooksUpMatchesByOffset) {
-    DisplayModel model = Unlimited();
-    model.AppendRun(u"ab..ab..ab", kRx);  // matches at 0, 4, 8
+    const DisplayModel model = Model({{u"ab..ab..ab", kRx}});  // matches at 0, 4, 8
     DisplaySearch search;
     search.SetQuery(Text(u"ab"));
     search.Update(model);
     ASSERT_EQ(search.Count(), 3u);
-    EXPECT_EQ(search.FirstAtOrAfter(0), 0u);
-    EXPECT_EQ(search.FirstAtOrAfter(1), 1u);
-    EXPECT_EQ(search.FirstAtOrAfter(4), 1u);
-    EXPECT_EQ(search.FirstAtOrAfter(9), 3u);
-    EXPECT_EQ(search.LastBefore(0), 3u);
-    EXPECT_EQ(search.LastBefore(5), 1u);
-    EXPECT_EQ(search.LastBefore(100), 2u);
-    EXPECT_EQ(search.Overlapping(0, 100), (std::pair<size_t, size_t>{0, 3}));
-    EXPECT_EQ(search.Overlapping(1, 5), (std::pair<size_t, size_t>{0, 2}));
-    EXPECT_EQ(search.Overlapping(2, 4), (std::pair<size_t, size_t>{1, 1}));
-    EXPECT_EQ(search.Overlapping(5, 9), (std::pair<size_t, size_t>{1, 3}));
+    const size_t first_at_or_after[][2] = {{0, 0}, {1, 1}, {4, 1}, {9, 3}};
+    for (const auto& [offset, index] : first_at_or_after) {
+        EXPECT_EQ(search.FirstAtOrAfter(offset), index) << offset;
+    }
+    const size_t last_before[][2] = {{0, 3}, {5, 1}, {100, 2}};
+    for (const auto& [offset, index] : last_before) {
+        EXPECT_EQ(search.LastBefore(offset), index) << offset;
+    }
+    using Range = std::pair<size_t, size_t>;
+    EXPECT_EQ(search.Overlapping(0, 100), (Range{0, 3}));
+    EXPECT_EQ(search.Overlapping(1, 5), (Range{0, 2}));
+    EXPECT_EQ(search.Overlapping(2, 4), (Range{1, 1}));
+    EXPECT_EQ(search.Overlapping(5, 9), (Range{1, 3}));
 }
 
 // Random traffic in random pieces, with headers, long lines and a size limit now and then:
@@ -399,18 +315,15 @@ TEST(DisplaySearchTest, IncrementalEqualsReferenceOnRandomTraffic) {
         const bool match_case = round % 4 == 0;
         std::u16string pattern;
         std::vector<uint8_t> bytes;
-        if (hex) {
-            const size_t length = 1 + random() % 3;
-            for (size_t i = 0; i < length; ++i) {
+        for (size_t i = 1 + random() % (hex ? 3 : 4); i > 0; --i) {
+            if (hex) {
                 bytes.push_back(static_cast<uint8_t>(random() % 3));
-            }
-            const std::string raw(bytes.begin(), bytes.end());
-            pattern = HexText(raw);
-        } else {
-            const size_t length = 1 + random() % 4;
-            for (size_t i = 0; i < length; ++i) {
+            } else {
                 pattern += u"aAb"[random() % 3];
             }
+        }
+        if (hex) {
+            pattern = HexText(std::string(bytes.begin(), bytes.end()));
         }
         DisplaySearch search;
         search.SetQuery(hex ? Hex(pattern) : Text(pattern, match_case));
@@ -435,8 +348,9 @@ TEST(DisplaySearchTest, IncrementalEqualsReferenceOnRandomTraffic) {
             }
             model.AppendRun(text, style);
             search.Update(model);
-            const auto expected =
-                hex ? ReferenceHex(model, bytes) : ReferenceText(model, pattern, match_case);
+            const auto expected = hex ? Reference(HexUnits(TextUnits(model)),
+                                                  std::u16string(bytes.begin(), bytes.end()), false)
+                                      : Reference(TextUnits(model), pattern, !match_case);
             ASSERT_EQ(search.matches(), expected) << "round " << round << " piece " << piece;
         }
     }

@@ -1,3 +1,4 @@
+// The link marks in the window title: added once, removed again, in any order.
 #include "terminal/link_status_title.h"
 
 #include <gtest/gtest.h>

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -13,18 +14,16 @@ namespace {
 TEST(ListSortTest, HeaderClicksCycleOnTheSameColumnAndKeepStateOnAnother) {
     ListSortKey key;
     EXPECT_FALSE(key.column.has_value());
-    key = NextSortKey(key, 1);
-    EXPECT_EQ(key, (ListSortKey{1, ListSortState::kAscending}));
-    key = NextSortKey(key, 1);
-    EXPECT_EQ(key, (ListSortKey{1, ListSortState::kDescending}));
-    key = NextSortKey(key, 1);
-    EXPECT_EQ(key, (ListSortKey{1, ListSortState::kInsertion}));
-    key = NextSortKey(key, 1);
-    EXPECT_EQ(key, (ListSortKey{1, ListSortState::kAscending}));
-    key = NextSortKey(key, 1);
-    // Another column takes over the state as it stands.
-    key = NextSortKey(key, 3);
-    EXPECT_EQ(key, (ListSortKey{3, ListSortState::kDescending}));
+    using enum ListSortState;
+    for (const auto& [column, want] : {std::pair{1, ListSortKey{1, kAscending}},
+                                       {1, ListSortKey{1, kDescending}},
+                                       {1, ListSortKey{1, kInsertion}},
+                                       {1, ListSortKey{1, kAscending}},
+                                       {1, ListSortKey{1, kDescending}},
+                                       {3, ListSortKey{3, kDescending}}}) {  // takes the state over
+        key = NextSortKey(key, column);
+        EXPECT_EQ(key, want);
+    }
 }
 
 TEST(ListSortTest, IntegerValueReadsLeadingDecimalDigits) {
@@ -62,7 +61,7 @@ std::vector<std::u16string> TextsInOrder(const std::vector<ListSortRow>& rows,
     return texts;
 }
 
-TEST(ListSortTest, OrderFollowsStateAndRestoresInsertionOrder) {
+TEST(ListSortTest, OrderAndArrowFollowStateAndInsertionOrderIsRestored) {
     // Rows in a shuffled current order; item ids say where each was added.
     const std::vector<ListSortRow> rows = {
         {2, u"9"}, {0, u"100"}, {3, u"9"}, {1, u"20"}, {4, u"abc"},
@@ -86,12 +85,10 @@ TEST(ListSortTest, OrderFollowsStateAndRestoresInsertionOrder) {
     EXPECT_EQ(down[2], 0u);
     EXPECT_EQ(down[3], 2u);
     EXPECT_TRUE(SortedListOrder({}, ListColumnType::kText, ListSortState::kAscending).empty());
-}
-
-TEST(ListSortTest, ArrowFollowsState) {
-    EXPECT_EQ(ListArrowFor(ListSortState::kAscending), ListHeaderArrow::kUp);
-    EXPECT_EQ(ListArrowFor(ListSortState::kDescending), ListHeaderArrow::kDown);
-    EXPECT_EQ(ListArrowFor(ListSortState::kInsertion), ListHeaderArrow::kNone);
+    EXPECT_EQ(std::tuple(ListArrowFor(ListSortState::kAscending),
+                         ListArrowFor(ListSortState::kDescending),
+                         ListArrowFor(ListSortState::kInsertion)),
+              std::tuple(ListHeaderArrow::kUp, ListHeaderArrow::kDown, ListHeaderArrow::kNone));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// The port list: registry values deduplicated, the pseudo ports added, a pseudo-terminal offered.
 #include "terminal/port_list.h"
 
 #include <gtest/gtest.h>
@@ -20,23 +21,16 @@ std::u16string Wide(const std::string& text) {
 }
 
 TEST(BuildPortListTest, DedupesExactlyKeepsOrderAndAddsPseudoPorts) {
-    const struct {
-        const char* name;
-        std::vector<std::u16string> values;
-        std::vector<std::u16string> list;
-    } rows[] = {
-        {"no serial ports", {}, {u"TCP/IP", u"SERVER"}},
-        {"registry order kept", {u"COM3", u"COM1"}, {u"COM3", u"COM1", u"TCP/IP", u"SERVER"}},
-        {"exact repeat dropped",
-         {u"COM1", u"COM10", u"COM1"},
-         {u"COM1", u"COM10", u"TCP/IP", u"SERVER"}},
-        {"case differs: both kept",
-         {u"/dev/ttyS0", u"/dev/TTYS0"},
-         {u"/dev/ttyS0", u"/dev/TTYS0", u"TCP/IP", u"SERVER"}},
-        {"empty skipped", {u"", u"COM2"}, {u"COM2", u"TCP/IP", u"SERVER"}},
+    // Registry order kept, exact repeats and empty values dropped, case kept apart.
+    const std::vector<std::u16string> rows[][2] = {
+        {{}, {u"TCP/IP", u"SERVER"}},
+        {{u"COM3", u"COM1"}, {u"COM3", u"COM1", u"TCP/IP", u"SERVER"}},
+        {{u"COM1", u"COM10", u"COM1"}, {u"COM1", u"COM10", u"TCP/IP", u"SERVER"}},
+        {{u"/dev/ttyS0", u"/dev/TTYS0"}, {u"/dev/ttyS0", u"/dev/TTYS0", u"TCP/IP", u"SERVER"}},
+        {{u"", u"COM2"}, {u"COM2", u"TCP/IP", u"SERVER"}},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(BuildPortList(row.values), row.list) << row.name;
+        EXPECT_EQ(BuildPortList(row[0]), row[1]);
     }
 }
 
@@ -59,9 +53,8 @@ TEST(SerialCommPortsTest, ReadsAPseudoTerminalThroughTheRegistryView) {
     EXPECT_EQ(ports.back(), Wide(pty.path()));
     const std::vector<std::u16string> list = BuildPortList(ports);
     ASSERT_GE(list.size(), 3u);
-    EXPECT_EQ(list[list.size() - 3], Wide(pty.path()));
-    EXPECT_EQ(list[list.size() - 2], u"TCP/IP");
-    EXPECT_EQ(list.back(), u"SERVER");
+    EXPECT_EQ(std::vector(list.end() - 3, list.end()),
+              std::vector<std::u16string>({Wide(pty.path()), u"TCP/IP", u"SERVER"}));
 }
 
 }  // namespace

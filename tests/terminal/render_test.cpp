@@ -1,411 +1,248 @@
+// Rendering records for the display: joining, headers, the extra line break, names, hex, CR LF
+// across blocks, ANSI text, the Chinese adjustment, time-stamp templates, the options record.
 #include "terminal/render.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "platform/code_page.h"
 #include "render_test_support.h"
 #include "settings/app_config.h"
+#include "support/hex_text.h"
 #include "terminal/dbcs_tail.h"
 #include "terminal/time_stamp.h"
 
 namespace {
 
-using kem::platform::AnsiToWide;
+using namespace std::string_literals;
 
-constexpr auto kRxText = DisplayStyle::kReceivedNormal;
-constexpr auto kRxName = DisplayStyle::kReceivedControl;
-constexpr auto kRxStamp = DisplayStyle::kReceivedTimeStamp;
-constexpr auto kTxText = DisplayStyle::kSentNormal;
-constexpr auto kTxName = DisplayStyle::kSentControl;
-constexpr auto kTxStamp = DisplayStyle::kSentTimeStamp;
+// Options with the flags named in `flags`: "merge", "ext", "hex", "stamp", "chinese".
+RenderOptions Opts(std::string_view flags) {
+    auto has = [&](std::string_view flag) { return flags.find(flag) != std::string_view::npos; };
+    return {.merge_continue = has("merge"),
+            .ext_new_line = has("ext"),
+            .show_hex = has("hex"),
+            .time_stamp = has("stamp"),
+            .chinese_adjust = has("chinese")};
+}
 
-// Renders records one by one, as they arrive, and keeps what each append produced.
-class Incremental {
-public:
-    explicit Incremental(RenderOptions options) : renderer_(std::move(options)) {}
-
-    // Queues and renders one block; returns the runs of this append alone.
-    std::vector<StyledRun> Add(const tagComExchangeData& record) {
-        EXPECT_EQ(queue_.AddRecord(record, TrafficTrimLimit{}), AddTrafficResult::kQueued);
+// Renders the records of `script` one by one; returns what each append adds (Describe form,
+// then " held" and the bytes the Chinese adjustment holds back, if any), joined by '|'. A
+// fresh renderer must show the same for the whole queue; `rerendered` gets the queue rendered
+// anew through the used renderer.
+std::string RenderEach(const RenderOptions& options, const std::string& script,
+                       std::string* rerendered = nullptr) {
+    TrafficQueue queue;
+    TrafficRenderer renderer(options);
+    ShownText shown;
+    std::string each;
+    for (const tagComExchangeData& record : Records(script)) {
+        EXPECT_EQ(queue.AddRecord(record, TrafficTrimLimit{}), AddTrafficResult::kQueued);
         RunList runs;
-        renderer_.RenderRecord(queue_.At(queue_.Count() - 1), runs);
-        shown_.Append(runs);
-        return runs.runs();
+        renderer.RenderRecord(queue.At(queue.Count() - 1), runs);
+        shown.Append(runs);
+        each += (each.empty() ? "" : "|") + Describe(runs);
+        each += renderer.held().empty() ? "" : " held " + kem::testing::HexText(renderer.held());
     }
-    std::vector<StyledRun> Add(int32_t direction, std::string bytes) {
-        return Add(MakeRecord(direction, std::move(bytes)));
-    }
-
-    // The whole queue rendered anew.
-    std::vector<StyledRun> Rerender() {
+    TrafficRenderer fresh(options);
+    EXPECT_EQ(Describe(RenderAtOnce(fresh, queue)), Describe(shown.Runs()));
+    if (rerendered != nullptr) {
         RunList runs;
-        renderer_.RenderQueue(queue_, runs);
-        return runs.runs();
+        renderer.RenderQueue(queue, runs);
+        *rerendered = Describe(runs);
     }
-
-    const ShownText& shown() const { return shown_; }
-    TrafficRenderer& renderer() { return renderer_; }
-    TrafficQueue& queue() { return queue_; }
-
-private:
-    TrafficQueue queue_;
-    TrafficRenderer renderer_;
-    ShownText shown_;
-};
-
-std::vector<StyledRun> Runs(std::initializer_list<StyledRun> runs) {
-    return std::vector<StyledRun>(runs);
+    return each;
 }
 
-RenderOptions Merged() {
-    RenderOptions options;
-    options.merge_continue = true;
-    return options;
-}
+TEST(RenderRecord, JoiningHeadersNamesHexLineEndsAndHeldLeadBytesPerAppend) {
+    RenderOptions named;  // other flags and delimiters than the defaults
+    named.show_by_name[0x0D] = named.show_by_name[0x20] = named.show_by_name[0x80] = true;
+    named.show_by_name[0x01] = false;
+    named.show_by_name['A'] = true;
+    named.name_open = u'{';
+    named.name_close = u'}';
+    RenderOptions hex_space_named = Opts("hex");
+    hex_space_named.show_by_name[0x20] = true;
+    // Each row: what it checks, options, script, what each append adds, and the queue rendered
+    // anew when the row checks that.
+    const std::tuple<const char*, RenderOptions, std::string, std::string, std::string> rows[] = {
+        {"merged blocks of one direction join", Opts("merge"), "R:AB|R:CD", "<R>AB|<R>CD",
+         "<R>ABCD"},
+        {"merged: one header per direction change, with the time of its first block",
+         Opts("merge stamp"), "R:a|S:b|R:c|R:d",
+         "<R@>[09:05:03.001]<R>a|<S@>[09:05:03.002]<S>b|<R@>[09:05:03.003]<R>c|<R>d", ""},
+        {"unmerged: a header per block, no extra line", Opts("ext stamp"), "R:a|R:b|S:c",
+         "<R@>[09:05:03.001]<R>a|<R@>[09:05:03.002]<R>b|<S@>[09:05:03.003]<S>c", ""},
+        {"extra line break at a direction change, never first", Opts("merge ext"),
+         "S:hi|R:ok|R:!|S:x", "<S>hi|<R@>\\r\\n<R>ok|<R>!|<S@>\\r\\n<S>x", ""},
+        {"control characters by name", Opts(""), "R:\x01\x41\r\n|R: |R:\x7F|S:\0\x1B\x62"s,
+         "<R#>[SOH]<R>A\\r\\n|<R> |<R#>[DEL]|<S#>[NUL][ESC]<S>b", ""},
+        {"flags decide; bytes above 7F never named", named, "R:\x01\x41 \r\n|R:\x80",
+         "<R>\\u0001A<R#>{SP}{CR}<R>\\n|<R>\\u20AC", ""},
+        {"hex keeps an LF after a CR", Opts("hex"), "R:\r|R:\n", "<R>0D |<R>0A ", ""},
+        {"hex separator named when space is", hex_space_named, "R:\x0D\x41",
+         "<R>0D<R#>[SP]<R>41<R#>[SP]", ""},
+        {"CR LF over two unjoined blocks: the LF is dropped", Opts(""), "R:A\r|R:\nB",
+         "<R>A\\r|<R>B", ""},
+        {"CR LF over two joined blocks: the LF stays", Opts("merge"), "R:A\r|R:\nB",
+         "<R>A\\r|<R>\\nB", ""},
+        {"CR LF over a direction change with a header", Opts("merge stamp"), "S:A\r|R:\nB",
+         "<S@>[09:05:03.001]<S>A\\r|<R@>[09:05:03.002]<R>B", ""},
+        {"a block of only that LF shows nothing, not even a header", Opts("stamp"), "S:x\r|R:\n",
+         "<S@>[09:05:03.001]<S>x\\r|", ""},
+        {"the group header waits for the first shown byte", Opts("merge ext stamp"),
+         "S:a\r|R:\n|R:x", "<S@>[09:05:03.001]<S>a\\r||<R@>\\r\\n[09:05:03.002]<R>x",
+         "<S@>[09:05:03.001]<S>a\\r<R@>\\r\\n[09:05:03.002]<R>x"},
+        {"a joined group keeps a real LF at its start", Opts("merge"), "S:a|R:\nb\r|R:c",
+         "<S>a|<R>\\nb\\r|<R>c", "<S>a<R>\\nb\\rc"},
+        {"ANSI text through the code page", Opts(""), "R:x\xC4\xE3\xBA\xC3\r\n",
+         "<R>x\\u4F60\\u597D\\r\\n", ""},
+        {"Chinese: a lead byte waits for its trail", Opts("chinese"), "R:A\xD1|R:\xDD\r",
+         "<R>A held D1|<R>\\u6F14\\r", ""},
+        {"Chinese: text without a line end never waits", Opts("chinese"), "R:OK|R:\xC4\xE3",
+         "<R>OK|<R>\\u4F60", ""},
+        {"Chinese: CR is no trail byte, the lead stands alone", Opts("chinese"), "R:A\xD1|R:\r\nB",
+         "<R>A held D1|<R>?\\r\\nB", ""},
+        {"Chinese: sent blocks are never held and do not release the held byte", Opts("chinese"),
+         "R:\xD1|S:\xC4|R:\xDD", " held D1|<S>? held D1|<R>\\u6F14", ""},
 
-TEST(RenderRecord, MergedBlocksOfOneDirectionJoinInTheReceivedStyle) {
-    Incremental display(Merged());
-    display.Add(1, "AB");
-    display.Add(1, "CD");
-    EXPECT_EQ(display.shown().Runs(), Runs({{u"ABCD", kRxText}}));
-    EXPECT_EQ(display.Rerender(), Runs({{u"ABCD", kRxText}}));
-}
-
-TEST(RenderRecord, MergedWithTimeStampsGivesOneHeaderPerDirectionChange) {
-    RenderOptions options = Merged();
-    options.time_stamp = true;
-    Incremental display(options);
-    display.Add(1, "a");
-    display.Add(0, "b");
-    display.Add(1, "c");
-    display.Add(1, "d");
-    EXPECT_EQ(display.shown().Runs(), Runs({{u"[09:05:03.007]", kRxStamp},
-                                            {u"a", kRxText},
-                                            {u"[09:05:03.007]", kTxStamp},
-                                            {u"b", kTxText},
-                                            {u"[09:05:03.007]", kRxStamp},
-                                            {u"cd", kRxText}}));
-}
-
-TEST(RenderRecord, WithoutMergingEveryBlockHasAHeaderAndNoExtraLine) {
-    RenderOptions options;
-    options.time_stamp = true;
-    options.ext_new_line = true;  // no effect without merging
-    Incremental display(options);
-    display.Add(MakeRecord(1, "a", 1));
-    display.Add(MakeRecord(1, "b", 2));
-    display.Add(MakeRecord(0, "c", 3));
-    EXPECT_EQ(display.shown().Runs(), Runs({{u"[09:05:03.001]", kRxStamp},
-                                            {u"a", kRxText},
-                                            {u"[09:05:03.002]", kRxStamp},
-                                            {u"b", kRxText},
-                                            {u"[09:05:03.003]", kTxStamp},
-                                            {u"c", kTxText}}));
-}
-
-TEST(RenderRecord, ExtraLineBreakBeforeADirectionChangeButNeverFirst) {
-    RenderOptions options = Merged();
-    options.ext_new_line = true;
-    Incremental display(options);
-    EXPECT_EQ(display.Add(0, "hi"), Runs({{u"hi", kTxText}}));
-    EXPECT_EQ(display.Add(1, "ok"), Runs({{u"\r\n", kRxStamp}, {u"ok", kRxText}}));
-    EXPECT_EQ(display.Add(1, "!"), Runs({{u"!", kRxText}}));
-    EXPECT_EQ(display.Add(0, "x"), Runs({{u"\r\n", kTxStamp}, {u"x", kTxText}}));
-}
-
-TEST(RenderRecord, ControlCharactersByNameInTheControlStyle) {
-    Incremental display(RenderOptions{});
-    EXPECT_EQ(display.Add(1, std::string("\x01"
-                                         "A\r\n",
-                                         4)),
-              Runs({{u"[SOH]", kRxName}, {u"A\r\n", kRxText}}));
-    EXPECT_EQ(display.Add(1, " "), Runs({{u" ", kRxText}}));
-    EXPECT_EQ(display.Add(1, "\x7F"), Runs({{u"[DEL]", kRxName}}));
-    EXPECT_EQ(display.Add(0, std::string("\0\x1B"
-                                         "b",
-                                         3)),
-              Runs({{u"[NUL][ESC]", kTxName}, {u"b", kTxText}}));
-}
-
-TEST(RenderRecord, ShowByNameFlagsDecideAndBytesAbove7FAreNeverNamed) {
-    RenderOptions options;
-    options.show_by_name[0x0D] = true;
-    options.show_by_name[0x20] = true;
-    options.show_by_name[0x01] = false;
-    options.show_by_name[0x80] = true;
-    options.show_by_name['A'] = true;
-    options.name_open = u'<';
-    options.name_close = u'>';
-    Incremental display(options);
-    EXPECT_EQ(display.Add(1, std::string("\x01"
-                                         "A \r\n",
-                                         5)),
-              Runs({{u"\x01"
-                     u"A",
-                     kRxText},
-                    {u"<SP><CR>", kRxName},
-                    {u"\n", kRxText}}));
-    const std::vector<StyledRun> high = display.Add(1, "\x80");
-    ASSERT_EQ(high.size(), 1u);
-    EXPECT_EQ(high[0].style, kRxText);
+    };
+    for (const auto& [name, options, script, each, rerendered_expected] : rows) {
+        SCOPED_TRACE(name);
+        std::string rerendered;
+        EXPECT_EQ(RenderEach(options, script, &rerendered), each);
+        if (!rerendered_expected.empty()) {
+            EXPECT_EQ(rerendered, rerendered_expected);
+        }
+    }
 }
 
 TEST(RenderRecord, HexShowsEveryByteValueAsTwoDigitsAndASpace) {
-    RenderOptions options;
-    options.show_hex = true;
-    Incremental display(options);
     std::string all;
-    std::u16string expected;
+    std::string expected = "<R>";
     for (int b = 0; b < 256; ++b) {
         all.push_back(static_cast<char>(b));
         char digits[4];
         std::snprintf(digits, sizeof digits, "%02X ", b);
-        for (const char* p = digits; *p != '\0'; ++p) {
-            expected.push_back(static_cast<char16_t>(*p));
-        }
+        expected += digits;
     }
-    EXPECT_EQ(display.Add(1, all), Runs({{expected, kRxText}}));
-    EXPECT_EQ(display.Add(0, std::string("\0\xFF", 2)), Runs({{u"00 FF ", kTxText}}));
-}
-
-TEST(RenderRecord, HexKeepsALineFeedAfterCarriageReturn) {
-    RenderOptions options;
-    options.show_hex = true;
-    Incremental display(options);
-    display.Add(1, "\r");
-    EXPECT_EQ(display.Add(1, "\n"), Runs({{u"0A ", kRxText}}));
-}
-
-TEST(RenderRecord, HexSeparatorIsNamedWhenSpaceIsShownByName) {
-    RenderOptions options;
-    options.show_hex = true;
-    options.show_by_name[0x20] = true;
-    Incremental display(options);
-    EXPECT_EQ(display.Add(1, "\x0D\x41"),
-              Runs({{u"0D", kRxText}, {u"[SP]", kRxName}, {u"41", kRxText}, {u"[SP]", kRxName}}));
-}
-
-TEST(RenderRecord, CarriageReturnAndLineFeedInTwoBlocksMakeOneBreak) {
-    // Not joined: the LF that starts the next block is dropped.
-    Incremental separate(RenderOptions{});
-    separate.Add(1, "A\r");
-    EXPECT_EQ(separate.Add(1, "\nB"), Runs({{u"B", kRxText}}));
-    EXPECT_EQ(separate.shown().Text(), u"A\nB");
-    // Joined: the LF stays, right after the CR, as if both had come in one block.
-    Incremental joined(Merged());
-    joined.Add(1, "A\r");
-    EXPECT_EQ(joined.Add(1, "\nB"), Runs({{u"\nB", kRxText}}));
-    EXPECT_EQ(joined.shown().Text(), u"A\nB");
-    // Across a direction change with a header between, the LF is dropped too.
-    RenderOptions merged_stamped = Merged();
-    merged_stamped.time_stamp = true;
-    Incremental across(merged_stamped);
-    across.Add(0, "A\r");
-    EXPECT_EQ(across.Add(1, "\nB"), Runs({{u"[09:05:03.007]", kRxStamp}, {u"B", kRxText}}));
-    // A block that is only the LF shows nothing at all, not even a header.
-    RenderOptions stamped;
-    stamped.time_stamp = true;
-    Incremental other(stamped);
-    other.Add(0, "x\r");
-    EXPECT_TRUE(other.Add(1, "\n").empty());
-}
-
-TEST(RenderRecord, GroupHeaderWaitsForTheFirstShownByte) {
-    RenderOptions options = Merged();
-    options.time_stamp = true;
-    options.ext_new_line = true;
-    Incremental display(options);
-    display.Add(MakeRecord(0, "a\r", 1));
-    // Only the LF of a split CR LF: nothing to show yet, so no header either.
-    EXPECT_TRUE(display.Add(MakeRecord(1, "\n", 2)).empty());
-    // The group's header, with the time of its first block, comes with the first shown byte.
-    EXPECT_EQ(display.Add(MakeRecord(1, "x", 3)),
-              Runs({{u"\r\n[09:05:03.002]", kRxStamp}, {u"x", kRxText}}));
-    EXPECT_EQ(display.Rerender(), Runs({{u"[09:05:03.001]", kTxStamp},
-                                        {u"a\r", kTxText},
-                                        {u"\r\n[09:05:03.002]", kRxStamp},
-                                        {u"x", kRxText}}));
-}
-
-TEST(RenderQueue, MergedGroupKeepsARealLineFeedAtItsStart) {
-    Incremental display(Merged());
-    display.Add(0, "a");
-    display.Add(1, "\nb\r");
-    display.Add(1, "c");
-    EXPECT_EQ(display.Rerender(), Runs({{u"a", kTxText}, {u"\nb\rc", kRxText}}));
-    EXPECT_EQ(display.shown().Text(), u"a\nb\nc");
-}
-
-TEST(RenderRecord, AnsiTextComesThroughTheCodePage) {
-    Incremental display(RenderOptions{});
-    const std::string gbk = "\xC4\xE3\xBA\xC3";  // two double-byte characters
-    const std::u16string wide = AnsiToWide(gbk);
-    ASSERT_EQ(wide.size(), 2u);
-    EXPECT_EQ(display.Add(1, "x" + gbk + "\r\n"), Runs({{u"x" + wide + u"\r\n", kRxText}}));
-}
-
-RenderOptions Chinese() {
-    RenderOptions options;
-    options.chinese_adjust = true;
-    return options;
-}
-
-TEST(ChineseAdjust, HoldsALeadByteUntilItsTrailArrives) {
-    Incremental display(Chinese());
-    const std::u16string wide = AnsiToWide("\xD1\xDD");
-    ASSERT_EQ(wide.size(), 1u);
-    ASSERT_NE(wide[0], u'?');
-    // "A" is complete and shows at once; only the lead byte waits.
-    EXPECT_EQ(display.Add(1, "A\xD1"), Runs({{u"A", kRxText}}));
-    EXPECT_EQ(display.renderer().held(), "\xD1");
-    EXPECT_EQ(display.Add(1, "\xDD\r"), Runs({{wide + u"\r", kRxText}}));
-    EXPECT_TRUE(display.renderer().held().empty());
-    EXPECT_EQ(display.shown().Text(), u"A" + wide + u"\n");
-}
-
-TEST(ChineseAdjust, TextWithoutALineEndNeverWaits) {
-    Incremental display(Chinese());
-    EXPECT_EQ(display.Add(1, "OK"), Runs({{u"OK", kRxText}}));
-    EXPECT_EQ(display.Add(1, "\xC4\xE3"), Runs({{AnsiToWide("\xC4\xE3"), kRxText}}));
-    EXPECT_TRUE(display.renderer().held().empty());
-}
-
-TEST(ChineseAdjust, LeadByteFollowedByABlockStartingWithCarriageReturn) {
-    Incremental display(Chinese());
-    EXPECT_EQ(display.Add(1, "A\xD1"), Runs({{u"A", kRxText}}));
-    // CR cannot be a trail byte: the lead stands alone, the CR and the rest show, nothing waits.
-    EXPECT_EQ(display.Add(1, "\r\nB"), Runs({{u"?\r\nB", kRxText}}));
-    EXPECT_TRUE(display.renderer().held().empty());
-    EXPECT_EQ(display.shown().Text(), u"A?\nB");
-}
-
-TEST(ChineseAdjust, SentBlocksAreNeverHeldAndDoNotReleaseTheHeldByte) {
-    Incremental display(Chinese());
-    display.Add(1, "\xD1");
-    EXPECT_EQ(display.Add(0, "\xC4"), Runs({{u"?", kTxText}}));
-    EXPECT_EQ(display.renderer().held(), "\xD1");
-    EXPECT_EQ(display.Add(1, "\xDD"), Runs({{AnsiToWide("\xD1\xDD"), kRxText}}));
+    TrafficQueue queue;
+    TrafficRenderer renderer(Opts("hex"));
+    EXPECT_EQ(Describe(RenderLive(renderer, queue, {At(1, all, 1), At(0, "\0\xFF"s, 2)})),
+              expected + "<S>00 FF ");
 }
 
 TEST(ChineseAdjust, ReRenderStartsWithNothingHeldAndShowsHeldBytesOnce) {
-    Incremental display(Chinese());
-    display.Add(1, "A\xD1");
-    EXPECT_EQ(display.Rerender(), Runs({{u"A", kRxText}}));
-    EXPECT_EQ(display.renderer().held(), "\xD1");
-    EXPECT_EQ(display.Add(1, "\xDD"), Runs({{AnsiToWide("\xD1\xDD"), kRxText}}));
-    EXPECT_EQ(display.Rerender(), Runs({{u"A" + AnsiToWide("\xD1\xDD"), kRxText}}));
+    TrafficQueue queue;
+    TrafficRenderer renderer(Opts("chinese"));
+    RunList runs;
+    RenderLive(renderer, queue, Records("R:A\xD1"));
+    renderer.RenderQueue(queue, runs);
+    EXPECT_EQ(Describe(runs), "<R>A");
+    EXPECT_EQ(renderer.held(), "\xD1");
+    EXPECT_EQ(Describe(RenderLive(renderer, queue, Records("R:\xDD"))), "<R>\\u6F14");
+    EXPECT_EQ(Describe(RenderAtOnce(renderer, queue)), "<R>A\\u6F14");
 }
 
 TEST(IncompleteDbcsTail, Table) {
-    struct Row {
-        const char* name;
-        std::string text;
-        size_t tail;
-    };
-    const Row rows[] = {
-        {"empty", "", 0},
-        {"ascii", "OK", 0},
-        {"lone lead", "\xD1", 1},
-        {"pair", "\xD1\xDD", 0},
-        {"pair then lead", "\xD1\xDD\xC4", 1},
-        {"two pairs", "\xD1\xDD\xC4\xE3", 0},
-        {"lead trail-like lead", "A\x81\x41\x81", 1},
-        {"lead before CR", "\xD1\r", 0},
-        {"FF is single", "\xFF", 0},
-        {"80 is single", "\x80", 0},
-        {"lead after CR", "\xD1\r\xD1", 1},
-        {"trail byte 40", "\x81\x40", 0},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(IncompleteDbcsTail(row.text), row.tail) << row.name;
+    const std::pair<std::string, size_t> rows[] = {{"", 0},
+                                                   {"OK", 0},
+                                                   {"\xD1", 1},
+                                                   {"\xD1\xDD", 0},
+                                                   {"\xD1\xDD\xC4", 1},
+                                                   {"\xD1\xDD\xC4\xE3", 0},
+                                                   {"A\x81\x41\x81", 1},
+                                                   {"\xD1\r", 0},
+                                                   {"\xFF", 0},
+                                                   {"\x80", 0},
+                                                   {"\xD1\r\xD1", 1},
+                                                   {"\x81\x40", 0}};
+    for (const auto& [text, tail] : rows) {
+        EXPECT_EQ(IncompleteDbcsTail(text), tail) << kem::testing::HexText(text);
     }
 }
 
-TEST(TimeStampHeader, TemplatesAndMilliseconds) {
-    const kem::platform::LocalTime time = MakeRecord(1, "x").time;
-    EXPECT_EQ(FormatTimeStampHeader(time, u"[%H:%M:%S.%s]"), u"[09:05:03.007]");
-    EXPECT_EQ(FormatTimeStampHeader(time, u"%H%M%S-%s"), u"090503-007");
-    EXPECT_EQ(FormatTimeStampHeader(time, u"%%s %s"), u"%s 007");
-    EXPECT_EQ(FormatTimeStampHeader(time, u"%Y-%m-%d"), u"2026-03-14");
-    EXPECT_EQ(FormatTimeStampHeader(time, u""), u"");
-    kem::platform::LocalTime late = time;
-    late.millisecond = 999;
-    EXPECT_EQ(FormatTimeStampHeader(late, u"%s|%s"), u"999|999");
-    EXPECT_EQ(SubstituteMilliseconds(u"%s%%s%", 42), u"042%%s%");
-}
-
-TEST(TimeStampHeader, UnknownConversionIsCopiedNotGarbage) {
-    const kem::platform::LocalTime time = MakeRecord(1, "x").time;
-    // glibc writes a conversion it does not know as it stands.
-    EXPECT_EQ(FormatTimeStampHeader(time, u"[%Q %H]"), u"[%Q 09]");
-}
-
-TEST(TimeStampHeader, OverlongTemplateOrExpansionGivesTheFallback) {
-    const kem::platform::LocalTime time = MakeRecord(1, "x").time;
-    const std::u16string long_template(300, u'x');
-    EXPECT_EQ(FormatTimeStampHeader(time, long_template), TimeStampFallbackText());
-    std::u16string long_expansion;
+TEST(TimeStampHeader, TemplatesMillisecondsElapsedTimeAndOverlongFallback) {
+    kem::platform::LocalTime time = At(1, "x", 7).time;
+    std::u16string long_expansion;  // 30 x 11 units, under the template limit
     for (int i = 0; i < 30; ++i) {
-        long_expansion += u"%Y-%m-%d ";  // 30 x 11 units
+        long_expansion += u"%Y-%m-%d ";
     }
-    ASSERT_LT(long_expansion.size(), 300u);
-    EXPECT_EQ(FormatTimeStampHeader(time, long_expansion), TimeStampFallbackText());
-    const std::u16string fits(254, u'y');
-    EXPECT_EQ(FormatTimeStampHeader(time, fits), fits);
-}
-
-TEST(RenderRecord, TimeStampHeaderUsesTheTemplateOfTheOptions) {
-    RenderOptions options;
-    options.time_stamp = true;
+    const std::u16string fallback(TimeStampFallbackText());
+    // glibc copies an unknown conversion as it stands. "%q" is the time since the previous
+    // entry ("+S.mmm", a clock set back counting as none), put in before strftime unless
+    // escaped as "%%q".
+    const std::tuple<std::u16string, int64_t, std::u16string> rows[] = {
+        {u"[%H:%M:%S.%s]", 0, u"[09:05:03.007]"},
+        {u"%H%M%S-%s", 0, u"090503-007"},
+        {u"%%s %s", 0, u"%s 007"},
+        {u"%Y-%m-%d", 0, u"2026-03-14"},
+        {u"", 0, u""},
+        {u"[%Q %H]", 0, u"[%Q 09]"},
+        {std::u16string(300, u'x'), 0, fallback},
+        {long_expansion, 0, fallback},
+        {std::u16string(254, u'y'), 0, std::u16string(254, u'y')},
+        {u"%q", 0, u"+0.000"},
+        {u"[%q]", 125, u"[+0.125]"},
+        {u"%S.%s %q", 12000, u"03.007 +12.000"},
+        {u"%q", 3723004, u"+3723.004"},
+        {u"%q", -5, u"+0.000"},
+        {u"%%q|%%%q|%q%%", 1500, u"%q|%+1.500|+1.500%"}};
+    for (const auto& [format, elapsed, header] : rows) {
+        EXPECT_EQ(FormatTimeStampHeader(time, format, elapsed), header);
+    }
+    time.millisecond = 999;
+    EXPECT_EQ(FormatTimeStampHeader(time, u"%s|%s"), u"999|999");
+    EXPECT_EQ(SubstituteMilliseconds(u"%s%%s%", 42), u"042%%s%");
+    EXPECT_EQ(SubstituteMilliseconds(u"%q%s", 42), u"%q042");
+    EXPECT_EQ(SubstituteStampTokens(u"%q%s%%q", 42, 1), u"+0.001042%%q");
+    const std::pair<const char16_t*, bool> uses_elapsed[] = {{u"a%qb", true},
+                                                             {u"%%%q", true},
+                                                             {u"%%q", false},
+                                                             {u"[%H:%M:%S.%s]", false},
+                                                             {u"%", false}};
+    for (const auto& [format, uses] : uses_elapsed) {
+        EXPECT_EQ(TemplateUsesElapsed(format), uses);
+    }
+    // The renderer takes the template from its options.
+    RenderOptions options = Opts("stamp");
     options.time_stamp_format = std::u16string(256, u'z') + u"%H";
-    Incremental display(options);
-    EXPECT_EQ(display.Add(1, "a"),
-              Runs({{std::u16string(TimeStampFallbackText()), kRxStamp}, {u"a", kRxText}}));
+    EXPECT_EQ(RenderEach(options, "R:a"), "<R@>[--:--:--.---]<R>a");
 }
 
-TEST(RenderRecord, BlocksOfZeroOneAndOneMebibyte) {
-    TrafficRenderer renderer{RenderOptions{}};
+TEST(RenderRecord, BlocksOfZeroBytesAndOfOneMebibyte) {
+    TrafficRenderer renderer;
     RunList runs;
-    renderer.RenderRecord(MakeRecord(1, ""), runs);
+    renderer.RenderRecord(At(1, "", 1), runs);
     EXPECT_TRUE(runs.empty());
-    renderer.RenderRecord(MakeRecord(1, "x"), runs);
-    EXPECT_EQ(runs.runs(), Runs({{u"x", kRxText}}));
     std::string big(1 << 20, 'a');
-    std::u16string expected(1 << 20, u'a');
     for (size_t i = 0; i < big.size(); i += 64) {
         big[i] = static_cast<char>('a' + i / 64 % 26);
-        expected[i] = static_cast<char16_t>(big[i]);
     }
+    renderer.RenderRecord(At(0, big, 2), runs);
+    EXPECT_EQ(runs.runs(), (std::vector<StyledRun>{{std::u16string(big.begin(), big.end()),
+                                                    DisplayStyle::kSentNormal}}));
+    renderer.SetOptions(Opts("hex"));
     runs.clear();
-    renderer.RenderRecord(MakeRecord(0, big), runs);
-    EXPECT_EQ(runs.runs(), Runs({{expected, kTxText}}));
-    RenderOptions hex;
-    hex.show_hex = true;
-    renderer.SetOptions(hex);
-    runs.clear();
-    renderer.RenderRecord(MakeRecord(0, big), runs);
+    renderer.RenderRecord(At(0, big, 3), runs);
     ASSERT_EQ(runs.runs().size(), 1u);
     EXPECT_EQ(runs.runs()[0].text.size(), 3u << 20);
     EXPECT_EQ(runs.runs()[0].text.substr(0, 6), u"61 61 ");
 }
 
 TEST(RenderOptions, DefaultsAndSettingsRecord) {
-    const ShowByNameFlags flags = DefaultShowByName();
-    int named = 0;
+    ShowByNameFlags flags = DefaultShowByName();
+    std::string named;
     for (int b = 0; b < 256; ++b) {
-        named += flags[b] ? 1 : 0;
+        named += flags[b] ? std::to_string(b) + " " : "";
     }
-    EXPECT_EQ(named, 31);
-    EXPECT_FALSE(flags[0x0A]);
-    EXPECT_FALSE(flags[0x0D]);
-    EXPECT_FALSE(flags[0x20]);
-    EXPECT_TRUE(flags[0x7F]);
-    EXPECT_TRUE(flags[0x00]);
-
+    // The control characters but LF and CR, and DEL; not space.
+    EXPECT_EQ(named,
+              "0 1 2 3 4 5 6 7 8 9 11 12 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 "
+              "127 ");
     tagAppConfig config = DefaultAppConfig();
     config.MergeCoutinue = 1;
     config.ExtNewLine = 0;
@@ -414,13 +251,13 @@ TEST(RenderOptions, DefaultsAndSettingsRecord) {
     config.ChineseAdjust = 0;
     const char16_t format[] = u"<%S>";
     std::copy(std::begin(format), std::end(format), config.TimeStampFormat);
+    flags[5] = false;
     const RenderOptions options = RenderOptionsFromConfig(config, flags);
-    EXPECT_TRUE(options.merge_continue);
-    EXPECT_FALSE(options.ext_new_line);
-    EXPECT_TRUE(options.show_hex);
-    EXPECT_TRUE(options.time_stamp);
-    EXPECT_FALSE(options.chinese_adjust);
+    EXPECT_EQ(std::vector<bool>({options.merge_continue, options.ext_new_line, options.show_hex,
+                                 options.time_stamp, options.chinese_adjust}),
+              std::vector<bool>({true, false, true, true, false}));
     EXPECT_EQ(options.time_stamp_format, u"<%S>");
+    EXPECT_EQ(options.show_by_name, flags);
     // A field without a terminator is read up to its capacity.
     std::fill(std::begin(config.TimeStampFormat), std::end(config.TimeStampFormat), u'q');
     EXPECT_EQ(RenderOptionsFromConfig(config, flags).time_stamp_format, std::u16string(64, u'q'));

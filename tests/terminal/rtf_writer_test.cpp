@@ -1,18 +1,20 @@
+// The RTF export, read back by a small reader: font and colour tables, each character's style,
+// escaping and Unicode, and the display model's export.
 #include "terminal/rtf_writer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "terminal/display_model.h"
 
 namespace {
 
-// A small RTF reader, enough to check what the writer claims: the font and colour tables, and
-// for every character of the body the font and colour index in force.
 struct ReadChar {
     char16_t unit;
     int font;
@@ -21,7 +23,7 @@ struct ReadChar {
 };
 
 struct ReadDocument {
-    bool ok = false;
+    bool ok = false;  // one group from "{\rtf1" to the end
     std::vector<std::u16string> fonts;
     std::vector<int64_t> colours;  // 0x00BBGGRR, -1 for the automatic first entry
     std::vector<ReadChar> body;
@@ -35,182 +37,101 @@ struct ReadDocument {
     }
 };
 
+// Enough of RTF to check what the writer claims: the font and colour tables in order, and for
+// every character of the body the font, colour index and size in force. One fallback
+// character follows each \uN, as the writer's \uc1 says.
 ReadDocument ReadRtf(const std::string& rtf) {
-    enum class Destination { kBody, kFonts, kColours };
+    enum { kBody, kFonts, kColours };
     struct State {
-        Destination destination = Destination::kBody;
+        int destination = kBody;
         int font = 0;
         int colour = 0;
         int half_points = 24;
-        int skip_after_unicode = 1;
     };
     ReadDocument document;
     std::vector<State> stack;
     State state;
-    std::u16string font_name;
-    int font_index = -1;
-    uint32_t red = 0, green = 0, blue = 0;
-    bool colour_given = false;
-    int pending_skip = 0;
+    std::u16string entry;  // of the table entry being read
+    int64_t rgb = -1;      // -1 until a colour is given
+    bool skip = false;     // the fallback character after \uN
     auto emit = [&](char16_t unit) {
-        switch (state.destination) {
-            case Destination::kBody:
-                document.body.push_back({unit, state.font, state.colour, state.half_points});
-                break;
-            case Destination::kFonts:
-                if (unit == u';') {
-                    if (font_index >= 0) {
-                        document.fonts.resize(
-                            std::max<size_t>(document.fonts.size(), font_index + 1));
-                        document.fonts[font_index] = font_name;
-                    }
-                    font_name.clear();
-                } else {
-                    font_name.push_back(unit);
-                }
-                break;
-            case Destination::kColours:
-                if (unit == u';') {
-                    document.colours.push_back(
-                        colour_given ? static_cast<int64_t>(red | green << 8 | blue << 16)
-                                     : int64_t{-1});
-                    red = green = blue = 0;
-                    colour_given = false;
-                }
-                break;
+        if (std::exchange(skip, false)) {
+            return;
+        } else if (state.destination == kBody) {
+            document.body.push_back({unit, state.font, state.colour, state.half_points});
+        } else if (unit != u';') {
+            entry.push_back(unit);
+        } else if (state.destination == kFonts) {
+            document.fonts.push_back(std::exchange(entry, {}));
+        } else {
+            document.colours.push_back(std::exchange(rgb, -1));
         }
     };
-    size_t i = 0;
-    if (rtf.rfind("{\\rtf1", 0) != 0) {
-        return document;
-    }
-    while (i < rtf.size()) {
-        const char c = rtf[i];
+    auto is = [&](size_t i, bool digit) {
+        const auto c = static_cast<unsigned char>(i < rtf.size() ? rtf[i] : ' ');
+        return (digit ? std::isdigit(c) : std::isalpha(c)) != 0;
+    };
+    for (size_t i = rtf.rfind("{\\rtf1", 0) == 0 ? 0 : rtf.size(); i < rtf.size();) {
+        const char c = rtf[i++];
         if (c == '{') {
             stack.push_back(state);
-            ++i;
         } else if (c == '}') {
             if (stack.empty()) {
                 return document;
             }
             state = stack.back();
             stack.pop_back();
-            ++i;
             if (stack.empty()) {
-                document.ok = (i == rtf.size() || rtf.substr(i) == "\n");
+                document.ok = i == rtf.size() || rtf.substr(i) == "\n";
                 return document;
             }
-        } else if (c == '\r' || c == '\n') {
-            ++i;
-        } else if (c == '\\') {
-            ++i;
-            if (i >= rtf.size()) {
-                return document;
-            }
-            const char next = rtf[i];
-            if (next == '\\' || next == '{' || next == '}') {
-                if (pending_skip > 0) {
-                    --pending_skip;
-                } else {
-                    emit(static_cast<char16_t>(next));
-                }
-                ++i;
-            } else if (next == '\'') {
-                const int value = std::stoi(rtf.substr(i + 1, 2), nullptr, 16);
-                i += 3;
-                if (pending_skip > 0) {
-                    --pending_skip;
-                } else {
-                    emit(static_cast<char16_t>(value));
-                }
-            } else if (std::isalpha(static_cast<unsigned char>(next))) {
-                std::string word;
-                while (i < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[i]))) {
-                    word.push_back(rtf[i++]);
-                }
-                bool has_value = false;
-                int value = 0;
-                size_t start = i;
-                if (i < rtf.size() &&
-                    (rtf[i] == '-' || std::isdigit(static_cast<unsigned char>(rtf[i])))) {
-                    ++i;
-                    while (i < rtf.size() && std::isdigit(static_cast<unsigned char>(rtf[i]))) {
-                        ++i;
-                    }
-                    value = std::stoi(rtf.substr(start, i - start));
-                    has_value = true;
-                }
-                if (i < rtf.size() && rtf[i] == ' ') {
-                    ++i;
-                }
-                if (word == "fonttbl") {
-                    state.destination = Destination::kFonts;
-                } else if (word == "colortbl") {
-                    state.destination = Destination::kColours;
-                } else if (word == "f" && has_value) {
-                    if (state.destination == Destination::kFonts) {
-                        font_index = value;
-                    } else {
-                        state.font = value;
-                    }
-                } else if (word == "cf" && has_value) {
-                    state.colour = value;
-                } else if (word == "fs" && has_value) {
-                    state.half_points = value;
-                } else if (word == "red" || word == "green" || word == "blue") {
-                    (word == "red"     ? red
-                     : word == "green" ? green
-                                       : blue) = static_cast<uint32_t>(value);
-                    colour_given = true;
-                } else if (word == "uc" && has_value) {
-                    state.skip_after_unicode = value;
-                } else if (word == "u" && has_value) {
-                    emit(static_cast<char16_t>(static_cast<uint16_t>(static_cast<int16_t>(value))));
-                    pending_skip = state.skip_after_unicode;
-                } else if (word == "par") {
-                    emit(u'\n');
-                } else if (word == "tab") {
-                    emit(u'\t');
-                }
-            } else {
-                ++i;  // another control symbol: nothing the writer uses
-            }
-        } else {
-            if (pending_skip > 0) {
-                --pending_skip;
-            } else {
+        } else if (c != '\\') {
+            if (c != '\r' && c != '\n') {
                 emit(static_cast<unsigned char>(c));
             }
-            ++i;
+        } else if (i < rtf.size() && (rtf[i] == '\\' || rtf[i] == '{' || rtf[i] == '}')) {
+            emit(static_cast<char16_t>(rtf[i++]));
+        } else if (i < rtf.size() && rtf[i] == '\'') {
+            emit(static_cast<char16_t>(std::stoi(rtf.substr(i + 1, 2), nullptr, 16)));
+            i += 3;
+        } else {
+            size_t end = i;
+            while (is(end, false)) {
+                ++end;
+            }
+            const std::string word = rtf.substr(i, end - i);
+            size_t number_end = end < rtf.size() && rtf[end] == '-' ? end + 1 : end;
+            while (is(number_end, true)) {
+                ++number_end;
+            }
+            const int value = number_end > end ? std::stoi(rtf.substr(end, number_end - end)) : 0;
+            i = number_end < rtf.size() && rtf[number_end] == ' ' ? number_end + 1 : number_end;
+            if (word.empty()) {
+                ++i;  // another control symbol: nothing the writer uses
+            } else if (word == "fonttbl" || word == "colortbl") {
+                state.destination = word == "fonttbl" ? kFonts : kColours;
+            } else if (word == "par" || word == "tab") {
+                emit(word == "par" ? u'\n' : u'\t');
+            } else if (word == "f" || word == "cf" || word == "fs") {
+                (word == "f"    ? state.font
+                 : word == "cf" ? state.colour
+                                : state.half_points) = value;
+            } else if (word == "u") {
+                emit(static_cast<char16_t>(value));
+                skip = true;
+            } else if (word == "red" || word == "green" || word == "blue") {
+                const int shift = word == "red" ? 0 : word == "green" ? 8 : 16;
+                rgb = std::max<int64_t>(rgb, 0) | int64_t{value} << shift;
+            }
         }
     }
     return document;
 }
 
-DisplayStyleTable TestStyles() {
+TEST(WriteRtf, TablesAndEachRunsFontColourAndSize) {
     DisplayStyleTable styles = StartupDisplayStyles();
     styles[1].face = u"Courier New";
     styles[3].size_tenths = 95;  // 9.5 points: 19 half points
-    return styles;
-}
-
-TEST(WriteRtf, TablesHoldEveryStyleFaceAndColour) {
-    const DisplayStyleTable styles = TestStyles();
-    const ReadDocument document = ReadRtf(WriteRtf({}, styles));
-    ASSERT_TRUE(document.ok);
-    ASSERT_EQ(document.fonts.size(), 6u);
-    EXPECT_EQ(document.fonts[0], u"新宋体");
-    EXPECT_EQ(document.fonts[1], u"Courier New");
-    ASSERT_EQ(document.colours.size(), 7u);
-    EXPECT_EQ(document.colours[0], -1);
-    for (int i = 0; i < kDisplayStyleCount; ++i) {
-        EXPECT_EQ(document.colours[i + 1], static_cast<int64_t>(styles[i].colour)) << i;
-    }
-    EXPECT_EQ(document.colours[1], 0x800080);  // received text: red 128, blue 128
-}
-
-TEST(WriteRtf, EachRunCarriesItsStyleFontColourAndSize) {
-    const DisplayStyleTable styles = TestStyles();
     const std::vector<StyledRun> segments = {
         {u"AB", DisplayStyle::kReceivedNormal},
         {u"[ESC]", DisplayStyle::kReceivedControl},
@@ -219,6 +140,14 @@ TEST(WriteRtf, EachRunCarriesItsStyleFontColourAndSize) {
     };
     const ReadDocument document = ReadRtf(WriteRtf(segments, styles));
     ASSERT_TRUE(document.ok);
+    EXPECT_EQ(document.fonts, (std::vector<std::u16string>{u"新宋体", u"Courier New", u"新宋体",
+                                                           u"新宋体", u"新宋体", u"新宋体"}));
+    ASSERT_EQ(document.colours.size(), 7u);
+    EXPECT_EQ(document.colours[0], -1);
+    for (int i = 0; i < kDisplayStyleCount; ++i) {
+        EXPECT_EQ(document.colours[i + 1], static_cast<int64_t>(styles[i].colour)) << i;
+    }
+    EXPECT_EQ(document.colours[1], 0x800080);  // received text: red 128, blue 128
     EXPECT_EQ(document.Text(), u"AB[ESC][09:05:03.007]你好\n");
     size_t at = 0;
     for (const StyledRun& segment : segments) {
@@ -239,9 +168,8 @@ TEST(WriteRtf, EscapesSyntaxCharactersAndWritesUnicodeSigned) {
         WriteRtf({{text, DisplayStyle::kReceivedNormal}}, StartupDisplayStyles());
     EXPECT_NE(rtf.find("\\u-3?"), std::string::npos) << "U+FFFD as a signed number";
     EXPECT_NE(rtf.find("\\u233?"), std::string::npos);
-    for (char c : rtf) {
-        EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "raw non-ASCII byte in the file";
-    }
+    EXPECT_EQ(std::count_if(rtf.begin(), rtf.end(), [](char c) { return c & 0x80; }), 0)
+        << "raw non-ASCII byte in the file";
     const ReadDocument document = ReadRtf(rtf);
     ASSERT_TRUE(document.ok);
     EXPECT_EQ(document.Text(), text);
@@ -256,8 +184,7 @@ TEST(WriteRtf, ModelExportHasHardBreaksOnlyAndReadsBack) {
     runs.Append(std::u16string(3000, u'z'), DisplayStyle::kSentNormal);
     model.Append(runs);
     ASSERT_FALSE(model.SoftBreaks().empty());
-    const DisplayStyleTable styles = StartupDisplayStyles();
-    const std::string rtf = model.Rtf(styles);
+    const std::string rtf = model.Rtf(StartupDisplayStyles());
     const ReadDocument document = ReadRtf(rtf);
     ASSERT_TRUE(document.ok);
     EXPECT_EQ(document.Text(), u"接收到的数据\n[LF]" + std::u16string(3000, u'z'));

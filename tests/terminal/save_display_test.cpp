@@ -1,3 +1,4 @@
+// Saving the display: the proposed file name, the format chosen by extension, the Qt filter.
 #include "terminal/save_display.h"
 
 #include <gtest/gtest.h>
@@ -6,70 +7,50 @@
 
 namespace {
 
-kem::platform::LocalTime At(int year, int month, int day, int hour, int minute, int second) {
-    kem::platform::LocalTime time;
-    time.year = year;
-    time.month = month;
-    time.day = day;
-    time.hour = hour;
-    time.minute = minute;
-    time.second = second;
-    time.millisecond = 999;
-    return time;
-}
-
 TEST(SaveDisplayProposedNameTest, PortPartAndTime) {
-    const auto now = At(2024, 1, 31, 23, 59, 59);
-    const struct {
-        const char* name;
-        const char16_t* port;
-        const char16_t* proposed;
-    } rows[] = {
-        {"serial", u"COM1", u"COM1_20240131235959"},
-        {"client", u"TCP/IP", u"TCPIP_20240131235959"},
-        {"server", u"SERVER", u"SERVER_20240131235959"},
-        {"colons trimmed", u"::COM3:", u"COM3_20240131235959"},
-        {"inner colon kept", u"a:b", u"a:b_20240131235959"},
-        {"device path", u"/dev/ttyUSB0", u"devttyUSB0_20240131235959"},
-        {"win device path", u"\\\\.\\COM12", u".COM12_20240131235959"},
-        {"only colons", u":::", u"_20240131235959"},
-        {"empty", u"", u"_20240131235959"},
+    kem::platform::LocalTime now{.year = 2024,
+                                 .month = 1,
+                                 .day = 31,
+                                 .hour = 23,
+                                 .minute = 59,
+                                 .second = 59,
+                                 .millisecond = 999};
+    const std::pair<const char16_t*, const char16_t*> rows[] = {
+        {u"COM1", u"COM1_20240131235959"},
+        {u"TCP/IP", u"TCPIP_20240131235959"},
+        {u"SERVER", u"SERVER_20240131235959"},
+        {u"::COM3:", u"COM3_20240131235959"},  // outer colons trimmed
+        {u"a:b", u"a:b_20240131235959"},       // an inner one kept
+        {u"/dev/ttyUSB0", u"devttyUSB0_20240131235959"},
+        {u"\\\\.\\COM12", u".COM12_20240131235959"},
+        {u":::", u"_20240131235959"},
+        {u"", u"_20240131235959"},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(kem::platform::WideToUtf8(SaveDisplayProposedName(row.port, now)),
-                  kem::platform::WideToUtf8(row.proposed))
-            << row.name;
+    for (const auto& [port, proposed] : rows) {
+        EXPECT_EQ(kem::platform::WideToUtf8(SaveDisplayProposedName(port, now)),
+                  kem::platform::WideToUtf8(proposed));
     }
-    EXPECT_EQ(SaveDisplayProposedName(u"COM1", At(2026, 12, 7, 3, 4, 5)), u"COM1_20261207030405");
+    now = {.year = 2026, .month = 12, .day = 7, .hour = 3, .minute = 4, .second = 5};
+    EXPECT_EQ(SaveDisplayProposedName(u"COM1", now), u"COM1_20261207030405");
 }
 
 TEST(SaveDisplayFormatOfTest, ExtensionIgnoringAsciiCase) {
-    const struct {
-        const char* name;
-        const char16_t* path;
-        SaveDisplayFormat format;
-    } rows[] = {
-        {"rtf", u"/tmp/COM1_1.rtf", SaveDisplayFormat::kRtf},
-        {"RTF", u"/tmp/COM1_1.RTF", SaveDisplayFormat::kRtf},
-        {"txt", u"/tmp/a.txt", SaveDisplayFormat::kText},
-        {"Txt", u"C:\\x\\a.Txt", SaveDisplayFormat::kText},
-        {"log", u"/tmp/a.log", SaveDisplayFormat::kEmpty},
-        {"no extension", u"/tmp/a", SaveDisplayFormat::kEmpty},
-        {"dot in folder only", u"/tmp/x.txt/a", SaveDisplayFormat::kEmpty},
-        {"last extension counts", u"/tmp/a.txt.rtf", SaveDisplayFormat::kRtf},
-        {"txt suffix without dot", u"/tmp/atxt", SaveDisplayFormat::kEmpty},
-        {"longer extension", u"/tmp/a.txtx", SaveDisplayFormat::kEmpty},
-        {"trailing dot", u"/tmp/a.", SaveDisplayFormat::kEmpty},
+    const std::pair<const char16_t*, SaveDisplayFormat> rows[] = {
+        {u"/tmp/COM1_1.rtf", SaveDisplayFormat::kRtf},
+        {u"/tmp/COM1_1.RTF", SaveDisplayFormat::kRtf},
+        {u"/tmp/a.txt", SaveDisplayFormat::kText},
+        {u"C:\\x\\a.Txt", SaveDisplayFormat::kText},
+        {u"/tmp/a.log", SaveDisplayFormat::kEmpty},
+        {u"/tmp/a", SaveDisplayFormat::kEmpty},
+        {u"/tmp/x.txt/a", SaveDisplayFormat::kEmpty},
+        {u"/tmp/a.txt.rtf", SaveDisplayFormat::kRtf},
+        {u"/tmp/atxt", SaveDisplayFormat::kEmpty},
+        {u"/tmp/a.txtx", SaveDisplayFormat::kEmpty},
+        {u"/tmp/a.", SaveDisplayFormat::kEmpty},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(SaveDisplayFormatOf(row.path), row.format) << row.name;
+    for (const auto& [path, format] : rows) {
+        EXPECT_EQ(SaveDisplayFormatOf(path), format) << kem::platform::WideToUtf8(path);
     }
-}
-
-TEST(SaveDisplayFilterTest, ConstantsAndQtForm) {
-    EXPECT_EQ(std::u16string_view(kSaveDisplayFilter),
-              u"RichText File (*.rtf)|*.rtf|Text File (*.txt)|*.txt|All File (*.*)|*.*||");
-    EXPECT_EQ(std::u16string_view(kSaveDisplayDefaultExt), u"rtf");
     EXPECT_EQ(SaveDisplayQtFilter(), u"RichText File (*.rtf);;Text File (*.txt);;All File (*.*)");
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,24 +32,13 @@ public:
     void PostReconnectEvent(uint64_t token) override { Push({Posted::kReconnect, 0, token}); }
     void PostLinkStatus() override { Push({Posted::kStatus, 0, 0}); }
 
-    std::optional<Posted> Next(int timeout_ms) {
-        std::unique_lock lock(mutex_);
-        if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                          [this] { return !events_.empty(); })) {
-            return std::nullopt;
-        }
-        Posted event = events_.front();
-        events_.pop_front();
-        return event;
-    }
-
-    // The oldest event of `kind`, waiting up to `timeout_ms`; other events stay queued.
-    std::optional<Posted> WaitFor(Posted::Kind kind, int timeout_ms) {
+    // The oldest event (of `kind` when given), waiting up to `timeout_ms`; others stay queued.
+    std::optional<Posted> WaitFor(std::optional<Posted::Kind> kind, int timeout_ms) {
         std::unique_lock lock(mutex_);
         std::optional<Posted> found;
         cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
             for (auto it = events_.begin(); it != events_.end(); ++it) {
-                if (it->kind == kind) {
+                if (!kind || it->kind == *kind) {
                     found = *it;
                     events_.erase(it);
                     return true;
@@ -58,6 +48,7 @@ public:
         });
         return found;
     }
+    std::optional<Posted> Next(int timeout_ms) { return WaitFor(std::nullopt, timeout_ms); }
 
     // How many events of `kind` were posted so far.
     int count(Posted::Kind kind) {
@@ -81,7 +72,8 @@ private:
     int counts_[Posted::kStatus + 1] = {};
 };
 
-// Plays the main window: handles every posted event on the test's thread.
+// Plays the main window: handles every posted event on the thread that pumps, counting what
+// each call answered.
 struct SessionWindow {
     explicit SessionWindow(size_t bound = kem::terminal::InboundQueue::kDefaultBound)
         : session(sink, bound) {}
@@ -94,32 +86,13 @@ struct SessionWindow {
                 }
                 break;
             case Posted::kAccepted:
-                session.AdoptAcceptedClient();
+                adopted += session.AdoptAcceptedClient() ? 1 : 0;
                 break;
             case Posted::kClosed:
-                switch (session.OnLinkClosed(event.code, event.id)) {
-                    case ClosedAction::kWaiting:
-                        ++waiting;
-                        break;
-                    case ClosedAction::kLinkLost:
-                        ++lost;
-                        break;
-                    default:
-                        break;
-                }
+                ++closed[session.OnLinkClosed(event.code, event.id)];
                 break;
             case Posted::kReconnect:
-                switch (session.OnReconnectEvent(event.id)) {
-                    case ReconnectAction::kReconnected:
-                        ++reconnected;
-                        break;
-                    case ReconnectAction::kStillWaiting:
-                        ++still_waiting;
-                        break;
-                    case ReconnectAction::kIgnored:
-                        ++ignored;
-                        break;
-                }
+                ++reconnects[session.OnReconnectEvent(event.id)];
                 break;
             case Posted::kStatus:
                 ++status;
@@ -141,27 +114,25 @@ struct SessionWindow {
         }
         return true;
     }
-    // Handles events for `ms`.
     void PumpFor(int ms) {
         PumpUntil([] { return false; }, ms);
     }
     // Drops what was received so far, queued bytes included.
     void ForgetReceived() {
-        for (const auto& block : session.TakeInbound(SIZE_MAX)) {
-            (void)block;
-        }
+        session.TakeInbound(SIZE_MAX);
         received.clear();
     }
 
     QueueSink sink;
     LinkSession session;
     std::string received;
-    int waiting = 0;
-    int lost = 0;
-    int reconnected = 0;
-    int still_waiting = 0;
-    int ignored = 0;
+    int adopted = 0;
     int status = 0;
+    std::map<ClosedAction, int> closed;         // what each close event was taken for
+    std::map<ReconnectAction, int> reconnects;  // and each reconnect event
+    int lost() { return closed[ClosedAction::kLinkLost]; }
+    int waiting() { return closed[ClosedAction::kWaiting]; }
+    int reconnected() { return reconnects[ReconnectAction::kReconnected]; }
 };
 
 }  // namespace kem::testing
