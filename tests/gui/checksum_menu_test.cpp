@@ -1,4 +1,4 @@
-// The input box's context sub-menu that inserts checksum names at the caret. Offscreen.
+// The input box's context sub-menu "插入校验" that inserts checksum names at the caret. Offscreen.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -15,7 +15,6 @@
 
 namespace {
 
-using kem::testing::EnsureQtApp;
 using kem::testing::PumpUntil;
 
 // Right-clicks the box's viewport, as the mouse would, and returns the menu that pops up.
@@ -28,18 +27,13 @@ QMenu* RightClick(CKemEditCtrl& box) {
     return qobject_cast<QMenu*>(QApplication::activePopupWidget());
 }
 
-QMenu* ChecksumSubMenu(QMenu& menu) {
-    for (QAction* action : menu.actions()) {
-        if (action->menu() != nullptr &&
-            action->text() == QString::fromUtf16(kInsertChecksumMenuTitle)) {
-            return action->menu();
-        }
-    }
-    return nullptr;
+void CloseMenu(QMenu* menu) {
+    menu->close();
+    PumpUntil([] { return QApplication::activePopupWidget() == nullptr; }, 2000);
 }
 
-QAction* Entry(QMenu& sub, const QString& text) {
-    for (QAction* action : sub.actions()) {
+QAction* Entry(QMenu& menu, const QString& text) {
+    for (QAction* action : menu.actions()) {
         if (action->text() == text) {
             return action;
         }
@@ -47,25 +41,21 @@ QAction* Entry(QMenu& sub, const QString& text) {
     return nullptr;
 }
 
-void CloseMenu(QMenu* menu) {
-    menu->close();
-    PumpUntil([] { return QApplication::activePopupWidget() == nullptr; }, 2000);
+QMenu* ChecksumSubMenu(QMenu& menu) {
+    QAction* action = Entry(menu, QStringLiteral("插入校验"));
+    return action != nullptr ? action->menu() : nullptr;
 }
 
-void PlaceCaret(CKemEditCtrl& box, int position) {
-    QTextCursor cursor = box.textCursor();
-    cursor.setPosition(position);
-    box.setTextCursor(cursor);
-}
-
-TEST(ChecksumMenuTest, RightClickMenuInsertsTheNameAtTheCaret) {
-    EnsureQtApp();
+TEST(ChecksumMenuTest, RightClickInsertsTheNameAtTheCaretAsTheParserReadsIt) {
+    kem::testing::EnsureQtApp();
     CKemEditCtrl box;
     box.SetChecksumMenuEnabled(true);
     box.resize(300, 100);
     box.show();
     box.setPlainText(QStringLiteral("\\x01\\x03\\x00\\x0A\\x00\\x02 tail"));
-    PlaceCaret(box, 24);  // just before " tail"
+    QTextCursor cursor = box.textCursor();
+    cursor.setPosition(24);  // just before " tail"
+    box.setTextCursor(cursor);
 
     QMenu* menu = RightClick(box);
     ASSERT_NE(menu, nullptr);
@@ -77,15 +67,11 @@ TEST(ChecksumMenuTest, RightClickMenuInsertsTheNameAtTheCaret) {
         names << action->text();
     }
     EXPECT_EQ(names, (QStringList{"CRC16", "CRC16CCITT", "CRC8", "SUM8", "XOR8", "LRC"}));
-
-    QAction* crc16 = Entry(*sub, QStringLiteral("CRC16"));
-    ASSERT_NE(crc16, nullptr);
-    crc16->trigger();
+    Entry(*sub, QStringLiteral("CRC16"))->trigger();
     CloseMenu(menu);
     EXPECT_EQ(box.toPlainText(), QStringLiteral("\\x01\\x03\\x00\\x0A\\x00\\x02[CRC16] tail"));
     EXPECT_EQ(box.textCursor().position(), 31);  // after the inserted name
 
-    // What was inserted is what the send parser understands.
     SendOptions options;
     options.parse_char_name = true;
     options.parse_hex = true;
@@ -95,11 +81,12 @@ TEST(ChecksumMenuTest, RightClickMenuInsertsTheNameAtTheCaret) {
 }
 
 TEST(ChecksumMenuTest, EveryEntryInsertsItsNameAndReplacesASelection) {
-    EnsureQtApp();
+    kem::testing::EnsureQtApp();
     CKemEditCtrl box;
     box.SetChecksumMenuEnabled(true);
     for (const ChecksumName& entry : ChecksumNames()) {
         const QString name = QString::fromLatin1(entry.name.data(), entry.name.size());
+        SCOPED_TRACE(name.toStdString());
         box.setPlainText(QStringLiteral("ab--cd"));
         QTextCursor cursor = box.textCursor();
         cursor.setPosition(2);
@@ -108,17 +95,16 @@ TEST(ChecksumMenuTest, EveryEntryInsertsItsNameAndReplacesASelection) {
         std::unique_ptr<QMenu> menu(box.CreateContextMenu(QPoint(1, 1)));
         QMenu* sub = ChecksumSubMenu(*menu);
         ASSERT_NE(sub, nullptr);
-        QAction* action = Entry(*sub, name);
-        ASSERT_NE(action, nullptr) << name.toStdString();
-        action->trigger();
+        ASSERT_NE(Entry(*sub, name), nullptr);
+        Entry(*sub, name)->trigger();
         EXPECT_EQ(box.toPlainText(), "ab[" + name + "]cd");
         EXPECT_EQ(box.textCursor().position(), 2 + name.size() + 2);
         EXPECT_FALSE(box.textCursor().hasSelection());
     }
 }
 
-TEST(ChecksumMenuTest, StandardMenuIsKeptAndTheSubMenuIsOptIn) {
-    EnsureQtApp();
+TEST(ChecksumMenuTest, SubMenuIsOptInAfterTheStandardMenuAndGreyWhenReadOnly) {
+    kem::testing::EnsureQtApp();
     CKemEditCtrl box;
     box.setPlainText(QStringLiteral("text"));
     std::unique_ptr<QMenu> standard(box.createStandardContextMenu());
@@ -126,10 +112,8 @@ TEST(ChecksumMenuTest, StandardMenuIsKeptAndTheSubMenuIsOptIn) {
     ASSERT_GT(standard_count, 0);
 
     // Off by default: the plain standard menu, also on a real right-click.
-    EXPECT_FALSE(box.checksumMenuEnabled());
     std::unique_ptr<QMenu> plain(box.CreateContextMenu(QPoint(1, 1)));
     EXPECT_EQ(plain->actions().size(), standard_count);
-    EXPECT_EQ(ChecksumSubMenu(*plain), nullptr);
     box.resize(300, 100);
     box.show();
     QMenu* shown = RightClick(box);
@@ -146,18 +130,11 @@ TEST(ChecksumMenuTest, StandardMenuIsKeptAndTheSubMenuIsOptIn) {
     }
     EXPECT_TRUE(full->actions()[standard_count]->isSeparator());
     EXPECT_NE(ChecksumSubMenu(*full), nullptr);
-}
 
-TEST(ChecksumMenuTest, ReadOnlyBoxOffersNoInsertion) {
-    EnsureQtApp();
-    CKemEditCtrl box;
-    box.SetChecksumMenuEnabled(true);
-    box.setPlainText(QStringLiteral("fixed"));
     box.setReadOnly(true);
-    std::unique_ptr<QMenu> menu(box.CreateContextMenu(QPoint(1, 1)));
-    QMenu* sub = ChecksumSubMenu(*menu);
-    ASSERT_NE(sub, nullptr);
-    EXPECT_FALSE(sub->isEnabled());
+    std::unique_ptr<QMenu> read_only(box.CreateContextMenu(QPoint(1, 1)));
+    ASSERT_NE(ChecksumSubMenu(*read_only), nullptr);
+    EXPECT_FALSE(ChecksumSubMenu(*read_only)->isEnabled());
 }
 
 }  // namespace

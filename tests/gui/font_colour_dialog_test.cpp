@@ -1,34 +1,23 @@
+// The font and colour dialog: captions, the working copy the choosers change, and what OK,
+// Cancel and the defaults button leave in the caller's style table.
 #include "ui/font_colour_dialog.h"
-
-#include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
-#include "qt_app.h"
-#include "settings/app_config.h"
-#include "terminal/scripted_dialogs.h"
+#include "gui/main_window_support.h"
 
 namespace {
 
-using kem::testing::EnsureQtApp;
-
-class FontColourDialogTest : public ::testing::Test {
+class FontColourDialogTest : public MainWindowTest {
 protected:
-    void SetUp() override {
-        EnsureQtApp();
-        g_AppConfig = DefaultAppConfig();
-    }
-
-    QPushButton* Button(QDialog& dialog, int id) {
+    static QPushButton* Button(QDialog& dialog, int id) {
         auto* button = dialog.findChild<QPushButton*>(QString::number(id));
         EXPECT_NE(button, nullptr) << "no control " << id;
         return button;
     }
 
     DisplayStyleTable styles_ = StartupDisplayStyles();
-    ScriptedDialogs dialogs_;
 };
 
 DisplayStyleFormat Courier() {
@@ -42,47 +31,37 @@ DisplayStyleFormat Courier() {
 }
 
 TEST_F(FontColourDialogTest, ShowsTheTitleRowsAndFontCaptions) {
+    styles_[4].face.clear();
     CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("字体&颜色设置"));
     for (int i = 0; i < kDisplayStyleCount; ++i) {
-        QPushButton* font = Button(dialog, CDlgFontColorSetup::kFontButtonIds[i]);
-        QPushButton* colour = Button(dialog, CDlgFontColorSetup::kColourButtonIds[i]);
-        ASSERT_NE(font, nullptr);
-        ASSERT_NE(colour, nullptr);
-        EXPECT_EQ(font->text(), QStringLiteral("新宋体 ..."));
-        EXPECT_EQ(colour->text(), QStringLiteral("颜色"));
+        ASSERT_NE(Button(dialog, CDlgFontColorSetup::kFontButtonIds[i]), nullptr);
+        ASSERT_NE(Button(dialog, CDlgFontColorSetup::kColourButtonIds[i]), nullptr);
+        EXPECT_EQ(Button(dialog, CDlgFontColorSetup::kFontButtonIds[i])->text(),
+                  i == 4 ? QStringLiteral(" ...") : QStringLiteral("新宋体 ..."));
+        EXPECT_EQ(Button(dialog, CDlgFontColorSetup::kColourButtonIds[i])->text(),
+                  QStringLiteral("颜色"));
     }
     EXPECT_EQ(Button(dialog, 1016)->text(), QStringLiteral("默认值..."));
-    EXPECT_EQ(Button(dialog, 1)->text(), QStringLiteral("确定"));
-    EXPECT_EQ(Button(dialog, 2)->text(), QStringLiteral("取消"));
     QStringList labels;
     for (const QLabel* label : dialog.findChildren<QLabel*>()) {
         labels << label->text();
     }
-    EXPECT_EQ(labels.count(QStringLiteral("普通字符:")), 2);
-    EXPECT_EQ(labels.count(QStringLiteral("控制字符:")), 2);
-    EXPECT_EQ(labels.count(QStringLiteral("时间戳:")), 2);
-}
-
-TEST_F(FontColourDialogTest, EmptyFaceGivesSpaceAndDots) {
-    DisplayStyleFormat style;
-    EXPECT_EQ(CDlgFontColorSetup::FontButtonCaption(style), QStringLiteral(" ..."));
-    styles_[4].face.clear();
-    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
-    EXPECT_EQ(Button(dialog, 1023)->text(), QStringLiteral(" ..."));
+    for (const QString& row :
+         {QStringLiteral("普通字符:"), QStringLiteral("控制字符:"), QStringLiteral("时间戳:")}) {
+        EXPECT_EQ(labels.count(row), 2) << row.toStdString();
+    }
 }
 
 TEST_F(FontColourDialogTest, ChosenFontAndColourLandInTheirStyleOnOk) {
     const DisplayStyleTable before = styles_;
     CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
-
     // Sent control characters: font button 1023, starting from that style's font.
     dialogs_.font = Courier();
     Button(dialog, 1023)->click();
     ASSERT_EQ(dialogs_.font_requests.size(), 1u);
     EXPECT_EQ(dialogs_.font_requests[0], before[4]);
     EXPECT_EQ(Button(dialog, 1023)->text(), QStringLiteral("Courier New ..."));
-
     // Received time stamps: colour button 1026.
     dialogs_.colour = MakeDisplayColour(10, 200, 30);
     Button(dialog, 1026)->click();
@@ -90,11 +69,10 @@ TEST_F(FontColourDialogTest, ChosenFontAndColourLandInTheirStyleOnOk) {
     EXPECT_EQ(dialogs_.colour_requests[0], before[2].colour);
 
     // The sample lines follow the working copy before OK; the caller's table does not.
-    const auto* sample = dialog.findChild<QLabel*>(QStringLiteral("sample2"));
-    ASSERT_NE(sample, nullptr);
-    EXPECT_EQ(sample->palette().color(QPalette::WindowText), QColor(10, 200, 30));
+    const auto* stamp = dialog.findChild<QLabel*>(QStringLiteral("sample2"));
     const auto* sent_control = dialog.findChild<QLabel*>(QStringLiteral("sample4"));
-    ASSERT_NE(sent_control, nullptr);
+    ASSERT_TRUE(stamp && sent_control);
+    EXPECT_EQ(stamp->palette().color(QPalette::WindowText), QColor(10, 200, 30));
     EXPECT_TRUE(sent_control->font().bold());
     EXPECT_TRUE(sent_control->font().italic());
     EXPECT_DOUBLE_EQ(sent_control->font().pointSizeF(), 9.5);
@@ -103,71 +81,39 @@ TEST_F(FontColourDialogTest, ChosenFontAndColourLandInTheirStyleOnOk) {
 
     Button(dialog, 1)->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-
     DisplayStyleTable expected = before;
     expected[4].face = u"Courier New";
     expected[4].size_tenths = 95;
     expected[4].bold = true;
     expected[4].italic = true;
     expected[2].colour = MakeDisplayColour(10, 200, 30);
-    EXPECT_EQ(styles_, expected);
-    EXPECT_EQ(styles_[4].colour, before[4].colour) << "a colour from the font chooser was taken";
+    EXPECT_EQ(styles_, expected) << "a colour from the font chooser must not be taken";
 }
 
-TEST_F(FontColourDialogTest, CancelChangesNothing) {
-    const DisplayStyleTable before = styles_;
-    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
-    dialogs_.font = Courier();
-    dialogs_.colour = MakeDisplayColour(0, 0, 255);
-    for (int i = 0; i < kDisplayStyleCount; ++i) {
-        Button(dialog, CDlgFontColorSetup::kFontButtonIds[i])->click();
-        Button(dialog, CDlgFontColorSetup::kColourButtonIds[i])->click();
-    }
-    EXPECT_EQ(dialog.working()[5].face, u"Courier New");
-    Button(dialog, 2)->click();
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_EQ(styles_, before);
-}
-
-TEST_F(FontColourDialogTest, CancelledChoosersKeepTheStyle) {
-    const DisplayStyleTable before = styles_;
-    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
-    Button(dialog, 1017)->click();  // dialogs_.font and colour are empty: cancelled
-    Button(dialog, 1018)->click();
-    EXPECT_EQ(dialogs_.font_requests.size(), 1u);
-    EXPECT_EQ(dialogs_.colour_requests.size(), 1u);
-    EXPECT_EQ(dialog.working(), before);
-    Button(dialog, 1)->click();
-    EXPECT_EQ(styles_, before);
-}
-
-TEST_F(FontColourDialogTest, DefaultsButtonRestoresStartupStylesOnlyOnOk) {
+TEST_F(FontColourDialogTest, CancelledChoosersCancelAndTheDefaultsButtonKeepOrRestore) {
     styles_[0].colour = MakeDisplayColour(1, 1, 1);
     styles_[3].face = u"Monospace";
     const DisplayStyleTable changed = styles_;
     {
         CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
+        Button(dialog, 1017)->click();  // dialogs_.font and colour are empty: cancelled
+        Button(dialog, 1018)->click();
+        EXPECT_EQ(dialogs_.colour_requests.size(), 1u);
+        EXPECT_EQ(dialog.working(), changed);
+        dialogs_.font = Courier();
+        Button(dialog, 1021)->click();
+        EXPECT_EQ(dialog.working()[1].face, u"Courier New");
         Button(dialog, 1016)->click();
         EXPECT_EQ(dialog.working(), StartupDisplayStyles());
         EXPECT_EQ(Button(dialog, 1019)->text(), QStringLiteral("新宋体 ..."));
         Button(dialog, 2)->click();
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_EQ(styles_, changed);
     }
     CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
     Button(dialog, 1016)->click();
     Button(dialog, 1)->click();
     EXPECT_EQ(styles_, StartupDisplayStyles());
-}
-
-TEST_F(FontColourDialogTest, ExecReturnsAcceptedAfterOk) {
-    CDlgFontColorSetup dialog(nullptr, styles_, dialogs_);
-    dialogs_.colour = MakeDisplayColour(255, 255, 0);
-    QTimer::singleShot(0, &dialog, [&] {
-        Button(dialog, 1020)->click();
-        Button(dialog, 1)->click();
-    });
-    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-    EXPECT_EQ(styles_[3].colour, MakeDisplayColour(255, 255, 0));
 }
 
 }  // namespace

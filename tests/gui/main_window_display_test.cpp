@@ -1,13 +1,9 @@
 // The receive path and the display of the main window, fed through a pseudo-terminal: the
 // display options re-render the whole queue, pause, Chinese adjustment, auto clear, Clear,
 // saving the display as text and as RTF, and the colours on screen.
-#include <QImage>
-
 #include <algorithm>
-#include <cstdlib>
 #include <optional>
 
-#include "channels/pty_pair.h"
 #include "gui/main_window_support.h"
 
 namespace {
@@ -25,17 +21,6 @@ protected:
         MakeWindow();
         Click(ids::kOpen);
         ASSERT_TRUE(window().link().IsOpen());
-    }
-
-    // The far end sends `bytes`; returns once the window has queued them all, so each call
-    // makes its own received block.
-    void Receive(const std::string& bytes) {
-        const uint32_t before = window().traffic().RxCount();
-        ASSERT_EQ(pty_.WriteMaster(bytes.data(), bytes.size()), bytes.size());
-        ASSERT_TRUE(Wait([&] {
-            window().DrainNow();
-            return window().traffic().RxCount() >= before + bytes.size();
-        }));
     }
 
     void SendRaw(const std::string& bytes) {
@@ -60,19 +45,18 @@ protected:
 TEST_F(MainWindowDisplayTest, DisplayOptionsRenderTheWholeQueueAgain) {
     SetField(g_AppConfig.TimeStampFormat, u"|");
     OpenPort();
-    Receive("AB");
-    Receive("CD");
+    ReceiveFrom(pty_, "AB");
+    ReceiveFrom(pty_, "CD");
     SendRaw("s1");
-    Receive(
-        "\x01"
-        "E\r");
-    Receive(std::string("\nF\x7f ", 4));
-    struct Row {
+    ReceiveFrom(pty_,
+                "\x01"
+                "E\r");
+    ReceiveFrom(pty_, std::string("\nF\x7f ", 4));
+    const struct {
         const char* name;
         std::vector<int> ticked;  // check boxes on, of time stamp, join, extra line, HEX
         std::u16string shown;
-    };
-    const std::vector<Row> rows = {
+    } rows[] = {
         {"join", {ids::kMerge}, u"ABCDs1[SOH]E\nF[DEL] "},
         {"nothing", {}, u"ABCDs1[SOH]E\nF[DEL] "},
         {"join, extra line", {ids::kMerge, ids::kExtNewLine}, u"ABCD\ns1\n[SOH]E\nF[DEL] "},
@@ -81,7 +65,7 @@ TEST_F(MainWindowDisplayTest, DisplayOptionsRenderTheWholeQueueAgain) {
         {"time stamp", {ids::kTimeStamp}, u"|AB|CD|s1|[SOH]E\n|F[DEL] "},
         {"join again", {ids::kMerge}, u"ABCDs1[SOH]E\nF[DEL] "},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         for (int id : {ids::kTimeStamp, ids::kMerge, ids::kExtNewLine, ids::kShowHex}) {
             const bool on = std::find(row.ticked.begin(), row.ticked.end(), id) != row.ticked.end();
@@ -99,10 +83,10 @@ TEST_F(MainWindowDisplayTest, DisplayOptionsRenderTheWholeQueueAgain) {
 
 TEST_F(MainWindowDisplayTest, PauseCountsAndQueuesButShowsOnlyWhenReleased) {
     OpenPort();
-    Receive("before ");
+    ReceiveFrom(pty_, "before ");
     Click(ids::kPause);
     ASSERT_TRUE(IsChecked(ids::kPause));
-    Receive("during");
+    ReceiveFrom(pty_, "during");
     SendRaw("!");
     EXPECT_EQ(DisplayText(), u"before ");
     EXPECT_EQ(Counter(ids::kRxCount), QStringLiteral("13"));
@@ -115,9 +99,9 @@ TEST_F(MainWindowDisplayTest, ChineseAdjustmentHoldsAHalfCharacterUntilItsSecond
     g_AppConfig.ChineseAdjust = 1;
     OpenPort();
     // Only the lead byte waits; what is whole before it is shown at once.
-    Receive("A\xD1");
+    ReceiveFrom(pty_, "A\xD1");
     EXPECT_EQ(DisplayText(), u"A");
-    Receive("\xDD\r");
+    ReceiveFrom(pty_, "\xDD\r");
     EXPECT_EQ(DisplayText(), u"A演\n");
 }
 
@@ -131,14 +115,14 @@ TEST_F(MainWindowDisplayTest, AutoClearDropsOldBlocksAndANewSizeTurnsItOff) {
     EXPECT_EQ(window().traffic().Count(), 0u);
     EXPECT_EQ(DisplayText(), u"");
     // Two blocks of 600: the older one leaves the queue.
-    Receive(std::string(600, 'a'));
-    Receive(std::string(600, 'b'));
+    ReceiveFrom(pty_, std::string(600, 'a'));
+    ReceiveFrom(pty_, std::string(600, 'b'));
     EXPECT_EQ(Queued(true), std::string(600, 'b'));
 
     TypeInto(ids::kAutoClearSize, QStringLiteral("4"));
     EXPECT_FALSE(IsChecked(ids::kAutoClear));
     EXPECT_EQ(window().display().ClearLimit(), 0);
-    Receive(std::string(600, 'c'));
+    ReceiveFrom(pty_, std::string(600, 'c'));
     EXPECT_EQ(Queued(true), std::string(600, 'b') + std::string(600, 'c'));
     Click(ids::kAutoClear);
     EXPECT_EQ(window().display().ClearLimit(), 4 * 1024);
@@ -169,20 +153,27 @@ std::string RtfColourOf(const std::string& rtf, const std::string& text) {
     return rtf.substr(begin, rtf.find(';', begin) - begin);
 }
 
-TEST_F(MainWindowDisplayTest, SaveDisplayWritesTextRtfOrNothingByExtension) {
+TEST_F(MainWindowDisplayTest, ColoursOnScreenAndSavedAsTextRtfOrNothingByExtension) {
     OpenPort();
-    SendRaw("sent\r\n");
-    Receive("recv \xD1\xDD");
-    struct Row {
+    const QRgb purple = qRgb(128, 0, 128);   // 0x800080 is 0x00BBGGRR
+    const QRgb orange = qRgb(255, 128, 64);  // 0x4080FF
+    EXPECT_EQ(PixelsNear(GrabDisplay(), purple), 0);
+    ReceiveFrom(pty_, "MMMM####WWWW");
+    const QImage received = GrabDisplay();
+    EXPECT_GT(PixelsNear(received, purple), 20);
+    EXPECT_EQ(PixelsNear(received, orange), 0);
+    SendRaw("\r\nWWWW####sent\r\n");
+    EXPECT_GT(PixelsNear(GrabDisplay(), orange), 20);
+    ReceiveFrom(pty_, "recv \xD1\xDD");
+    const struct {
         const char* file;
         std::string content;  // empty: compared below for RTF
-    };
-    const std::vector<Row> rows = {
-        {"shown.TXT", "sent\r\nrecv \xD1\xDD"},
+    } rows[] = {
+        {"shown.TXT", "MMMM####WWWW\r\nWWWW####sent\r\nrecv \xD1\xDD"},
         {"shown.log", ""},
         {"shown.rtf", ""},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
         const std::string path = (root_ / row.file).string();
         kem::testing::WriteBytes(path, std::string(5000, 'z'));  // truncated by the save
@@ -213,41 +204,6 @@ TEST_F(MainWindowDisplayTest, SaveDisplayWritesTextRtfOrNothingByExtension) {
     window().ExecuteCommand(ids::kSaveDisplay);
     EXPECT_EQ(dialogs_.save_requests.back().initial_name.substr(0, 6), u"TCPIP_");
     EXPECT_TRUE(dialogs_.shown.empty());
-}
-
-// Pixels whose colour is `rgb` or close to it (anti-aliased edges are left out by the bound).
-int PixelsNear(const QImage& image, QRgb rgb) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(rgb)) <= 24 && std::abs(qGreen(p) - qGreen(rgb)) <= 24 &&
-                std::abs(qBlue(p) - qBlue(rgb)) <= 24) {
-                ++count;
-            }
-        }
-    }
-    return count;
-}
-
-TEST_F(MainWindowDisplayTest, ScreenshotShowsReceivedTextInPurpleAndSentInOrange) {
-    OpenPort();
-    const QRgb purple = qRgb(128, 0, 128);   // 0x800080 is 0x00BBGGRR
-    const QRgb orange = qRgb(255, 128, 64);  // 0x4080FF
-    auto grab = [&] {
-        window().DrainNow();
-        QCoreApplication::processEvents();
-        return window().display().grab().toImage().convertToFormat(QImage::Format_RGB32);
-    };
-    const QImage empty = grab();
-    EXPECT_EQ(PixelsNear(empty, purple), 0);
-    EXPECT_EQ(PixelsNear(empty, orange), 0);
-    Receive("MMMM####WWWW");
-    const QImage received = grab();
-    EXPECT_GT(PixelsNear(received, purple), 20);
-    EXPECT_EQ(PixelsNear(received, orange), 0);
-    SendRaw("\r\nMMMM####WWWW");
-    EXPECT_GT(PixelsNear(grab(), orange), 20);
 }
 
 }  // namespace

@@ -13,25 +13,8 @@ using kem::testing::UnusedPort;
 
 class MainWindowNetTest : public MainWindowTest {
 protected:
-    void UseClient(uint16_t port) {
-        SetField(g_AppConfig.ComPortName, u"TCP/IP");
-        SetField(g_AppConfig.NetPortParam, u"127.0.0.1:" + Digits(port));
-    }
-    void UseServer(uint16_t port) {
-        SetField(g_AppConfig.ComPortName, u"SERVER");
-        SetField(g_AppConfig.NetServerParam, Digits(port));
-    }
-    static std::u16string Digits(uint16_t port) {
-        const std::string text = std::to_string(port);
-        return std::u16string(text.begin(), text.end());
-    }
-
-    bool WaitCaption(const QString& caption) {
-        return Wait([&] { return ButtonText(ids::kOpen) == caption; });
-    }
-
-    bool WaitDisplayHas(const std::u16string& text) {
-        return Wait([&] { return DisplayText().find(text) != std::u16string::npos; });
+    bool WaitCaption(const char16_t* caption) {
+        return Wait([&] { return ButtonText(ids::kOpen) == QString::fromUtf16(caption); });
     }
 
     // Reads `size` bytes from `peer` while the window's events keep running.
@@ -93,7 +76,8 @@ TEST_F(MainWindowNetTest, ConnectAndListenFailuresSayWhy) {
     };
     const std::vector<Row> rows = {
         {"nobody listens", false, nobody, u"连接服务器失败("},
-        {"port taken", true, occupied.port(), u"监听端口" + Digits(occupied.port()) + u"失败("},
+        {"port taken", true, occupied.port(),
+         u"监听端口" + U16(std::to_string(occupied.port())) + u"失败("},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -127,7 +111,7 @@ TEST_F(MainWindowNetTest, ServerServesOneClientAtATimeAndTheButtonFollows) {
 
     TestSocket first = ConnectTo(port);
     ASSERT_TRUE(first.valid());
-    ASSERT_TRUE(WaitCaption(QStringLiteral("断开")));
+    ASSERT_TRUE(WaitCaption(u"断开"));
     ASSERT_TRUE(first.SendAll("from first"));
     EXPECT_TRUE(WaitDisplayHas(u"from first"));
     SendInput(QStringLiteral("to first"));
@@ -140,10 +124,10 @@ TEST_F(MainWindowNetTest, ServerServesOneClientAtATimeAndTheButtonFollows) {
 
     // A client that leaves by itself: back to "停止" without a word.
     TestSocket second = ConnectTo(port);
-    ASSERT_TRUE(WaitCaption(QStringLiteral("断开")));
+    ASSERT_TRUE(WaitCaption(u"断开"));
     ASSERT_TRUE(second.SendAll("short visit"));
     second.Close();
-    ASSERT_TRUE(WaitCaption(QStringLiteral("停止")));
+    ASSERT_TRUE(WaitCaption(u"停止"));
     EXPECT_TRUE(WaitDisplayHas(u"short visit"));
     EXPECT_TRUE(dialogs_.shown.empty());
 
@@ -154,13 +138,14 @@ TEST_F(MainWindowNetTest, ServerServesOneClientAtATimeAndTheButtonFollows) {
     EXPECT_FALSE(late.valid() && !late.SeesClose(500));
 }
 
-TEST_F(MainWindowNetTest, NewClientReplacesTheOldOneAndTheOldOnesCloseLeavesItAlone) {
+TEST_F(MainWindowNetTest, NewClientReplacesTheOldOneWhoseCloseLeavesItAloneAndLoopSendGoesToIt) {
     const uint16_t port = UnusedPort();
     UseServer(port);
+    g_AppConfig.LoopSendTime = 20;
     MakeWindow();
     Click(ids::kOpen);
     TestSocket first = ConnectTo(port);
-    ASSERT_TRUE(WaitCaption(QStringLiteral("断开")));
+    ASSERT_TRUE(WaitCaption(u"断开"));
     CKemNetConnect* const first_link = window().link().current_client();
     ASSERT_NE(first_link, nullptr);
 
@@ -176,22 +161,16 @@ TEST_F(MainWindowNetTest, NewClientReplacesTheOldOneAndTheOldOnesCloseLeavesItAl
         SCOPED_TRACE(round);
         const std::string tag = std::to_string(round);
         ASSERT_TRUE(second.SendAll("in" + tag));
-        EXPECT_TRUE(WaitDisplayHas(u"in" + std::u16string(1, u'0' + round)));
+        EXPECT_TRUE(WaitDisplayHas(U16("in" + tag)));
         SendInput(QString::fromStdString("out" + tag));
         EXPECT_EQ(second.Receive(6), "out" + tag + "\r\n");
         EXPECT_EQ(ButtonText(ids::kOpen), QStringLiteral("断开"));
     }
     EXPECT_TRUE(dialogs_.shown.empty());
-}
 
-TEST_F(MainWindowNetTest, LoopSendReachesTheServersClientAndStopsWhenUnticked) {
-    const uint16_t port = UnusedPort();
-    UseServer(port);
-    g_AppConfig.LoopSendTime = 20;
-    MakeWindow();
-    Click(ids::kOpen);
-    TestSocket client = ConnectTo(port);
-    ASSERT_TRUE(WaitCaption(QStringLiteral("断开")));
+    // Loop sending reaches the new client and stops when unticked.
+    const TestSocket& client = second;
+    const size_t before = Queued(false).size();
     SetInput(QStringLiteral("tick"));
     Click(ids::kLoopSend);
     EXPECT_EQ(ReceiveWhilePumping(client, 18), "tick\r\ntick\r\ntick\r\n");
@@ -199,11 +178,11 @@ TEST_F(MainWindowNetTest, LoopSendReachesTheServersClientAndStopsWhenUnticked) {
     EXPECT_FALSE(IsChecked(ids::kLoopSend));
     window().DrainNow();
     // Whatever was under way has arrived; after that nothing more comes.
-    const uint32_t sent = static_cast<uint32_t>(Queued(false).size());
+    const size_t sent = Queued(false).size();
     EXPECT_EQ(sent % 6, 0u);
-    EXPECT_EQ(ReceiveWhilePumping(client, sent - 18).size(), sent - 18);
+    EXPECT_EQ(ReceiveWhilePumping(client, sent - before - 18).size(), sent - before - 18);
     // Ten periods with the event loop running: no further send.
-    Wait([] { return false; }, 200);
+    Pump(200);
     EXPECT_EQ(Queued(false).size(), sent);
     EXPECT_EQ(client.Receive(1, 10), "");
 }

@@ -6,10 +6,6 @@
 #include <QCheckBox>
 #include <QPushButton>
 
-#include <fstream>
-#include <memory>
-#include <string>
-
 #include "channels/net_test_support.h"
 #include "gui/main_window_support.h"
 #include "support/socat_pty.h"
@@ -29,15 +25,17 @@ protected:
     }
 
     QString Title() { return window().windowTitle(); }
-    QString OpenCaption() { return Find<QPushButton>(ids::kOpen)->text(); }
+    QString OpenCaption() { return ButtonText(ids::kOpen); }
+    bool Marked() { return Title().contains(QStringLiteral("[等待重连]")); }
 
-    QAction* MenuEntry(int id) {
-        for (QAction* action : window().findChildren<QAction*>()) {
-            if (action->data().toInt() == id) {
-                return action;
-            }
-        }
-        return nullptr;
+    // Reads from `peer` (a device or a socket) while the window runs until `text` has come.
+    template <typename Peer, typename Read>
+    bool PeerGets(Peer& peer, const std::string& text, Read read) {
+        std::string got;
+        return Wait([&] {
+            got += (peer.*read)(text.size(), 20);
+            return got.find(text) != std::string::npos;
+        });
     }
 
     SocatPty device_{root_ / "dev", root_ / "peer"};
@@ -66,29 +64,24 @@ TEST_F(MainWindowReconnectTest, UnpluggedDeviceIsWaitedForAndCarriesTrafficAgain
         peer = std::make_unique<PtyPeer>(device_.peer());
         ASSERT_TRUE(Wait([&] { return window().link().IsOpen(); }, 10000));
         EXPECT_EQ(OpenCaption(), QStringLiteral("关闭"));
-        EXPECT_FALSE(Title().contains(QStringLiteral("[等待重连]")));
-
+        EXPECT_FALSE(Marked());
         // Both directions, without a click.
         const std::string word = "again" + std::to_string(round);
         ASSERT_EQ(peer->Write(word), word.size());
-        ASSERT_TRUE(Wait([&] {
-            return DisplayText().find(std::u16string(word.begin(), word.end())) !=
-                   std::u16string::npos;
-        }));
+        ASSERT_TRUE(WaitDisplayHas(U16(word)));
         SetInput(QStringLiteral("back"));
         Click(ids::kSend);
-        std::string got;
-        ASSERT_TRUE(Wait([&] {
-            got += peer->Read(6, 20);
-            return got.find("back\r\n") != std::string::npos;
-        }));
+        ASSERT_TRUE(PeerGets(*peer, "back\r\n", &PtyPeer::Read));
     }
     EXPECT_TRUE(dialogs_.shown.empty());
 }
 
 TEST_F(MainWindowReconnectTest, ButtonStopsTheWaitingAndTheMenuEntrySwitchesTheOption) {
     MakeWindow();
-    QAction* entry = MenuEntry(ids::kAutoReconnect);
+    QAction* entry = nullptr;
+    for (QAction* action : window().findChildren<QAction*>()) {
+        entry = action->data().toInt() == ids::kAutoReconnect ? action : entry;
+    }
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->text(), QStringLiteral("自动重连"));
     EXPECT_TRUE(entry->isCheckable());
@@ -104,7 +97,7 @@ TEST_F(MainWindowReconnectTest, ButtonStopsTheWaitingAndTheMenuEntrySwitchesTheO
     EXPECT_FALSE(window().link().IsWaiting());
     EXPECT_FALSE(window().link().IsOpen());
     EXPECT_EQ(OpenCaption(), QStringLiteral("打开"));
-    EXPECT_FALSE(Title().contains(QStringLiteral("[等待重连]")));
+    EXPECT_FALSE(Marked());
     ASSERT_TRUE(device_.Start());
     QTest::qWait(600);
     EXPECT_FALSE(window().link().IsOpen()) << "nothing reopens once the user stopped it";
@@ -123,19 +116,18 @@ TEST_F(MainWindowReconnectTest, ButtonStopsTheWaitingAndTheMenuEntrySwitchesTheO
     window().ExecuteCommand(ids::kAutoReconnect);
     DestroyWindow();
     ASSERT_EQ(SaveConfig(PathOf("saved.pvto")), 1);
-    std::ifstream file(root_ / "saved.pvto");
-    const std::string text((std::istreambuf_iterator<char>(file)), {});
-    EXPECT_NE(text.find("[Config_Ext]\r\nAutoReconnect=true"), std::string::npos);
+    EXPECT_NE(
+        kem::testing::ReadBytes(root_ / "saved.pvto").find("[Config_Ext]\r\nAutoReconnect=true"),
+        std::string::npos);
 }
 
 TEST_F(MainWindowReconnectTest, FileSendThatMeetsAnUnpluggedDeviceStopsWithOneMessage) {
     g_AppConfigExt.AutoReconnect = 1;
-    const std::string path = (root_ / "big.bin").string();
-    std::ofstream(path, std::ios::binary) << std::string(4 * 1024 * 1024, 'f');
+    kem::testing::WriteBytes((root_ / "big.bin").string(), std::string(4 << 20, 'f'));
     MakeWindow();
     Click(ids::kOpen);
     ASSERT_TRUE(window().link().IsOpen());
-    dialogs_.open_path = std::u16string(path.begin(), path.end());
+    dialogs_.open_path = PathOf("big.bin");
     Answer({DialogAnswer::kOk, DialogAnswer::kOk});
     // The far end never reads, so the file is still going out when the device goes.
     Click(ids::kSendFile);
@@ -143,7 +135,7 @@ TEST_F(MainWindowReconnectTest, FileSendThatMeetsAnUnpluggedDeviceStopsWithOneMe
     ASSERT_TRUE(Wait([&] { return window().link().IsWaiting(); }, 10000));
     QTest::qWait(300);
     ASSERT_EQ(dialogs_.shown.size(), 1u);
-    EXPECT_EQ(dialogs_.shown[0].text, u"发送文件失败:" + std::u16string(path.begin(), path.end()));
+    EXPECT_EQ(dialogs_.shown[0].text, u"发送文件失败:" + PathOf("big.bin"));
     ASSERT_TRUE(device_.Start());
     ASSERT_TRUE(Wait([&] { return window().link().IsOpen(); }, 10000));
     QTest::qWait(200);
@@ -154,9 +146,7 @@ TEST_F(MainWindowReconnectTest, LoopSendGoesOnWhenTheServerComesBack) {
     g_AppConfigExt.AutoReconnect = 1;
     auto listener = std::make_unique<kem::testing::TestListener>(4);
     const uint16_t port = listener->port();
-    SetField(g_AppConfig.ComPortName, u"TCP/IP");
-    const std::string target = "127.0.0.1:" + std::to_string(port);
-    SetField(g_AppConfig.NetPortParam, std::u16string(target.begin(), target.end()));
+    UseClient(port);
     SetField(g_AppConfig.InputBoxData, u"tick");
     g_AppConfig.LoopSendTime = 100;
     MakeWindow();
@@ -165,11 +155,7 @@ TEST_F(MainWindowReconnectTest, LoopSendGoesOnWhenTheServerComesBack) {
     kem::testing::TestSocket server = listener->Accept(3000);
     ASSERT_TRUE(server.valid());
     SetChecked(ids::kLoopSend, true);
-    std::string got;
-    ASSERT_TRUE(Wait([&] {
-        got += server.Receive(6, 10);
-        return got.find("tick\r\n") != std::string::npos;
-    }));
+    ASSERT_TRUE(PeerGets(server, "tick\r\n", &kem::testing::TestSocket::Receive));
 
     // The server goes; the window waits with the loop still ticked, and sends nothing.
     server.Close();
@@ -191,13 +177,9 @@ TEST_F(MainWindowReconnectTest, LoopSendGoesOnWhenTheServerComesBack) {
             return again.valid();
         },
         15000));
-    got.clear();
-    ASSERT_TRUE(Wait([&] {
-        got += again.Receive(6, 10);
-        return got.find("tick\r\n") != std::string::npos;
-    }));
+    ASSERT_TRUE(PeerGets(again, "tick\r\n", &kem::testing::TestSocket::Receive));
     EXPECT_TRUE(window().link().IsOpen());
-    EXPECT_FALSE(Title().contains(QStringLiteral("[等待重连]")));
+    EXPECT_FALSE(Marked());
 }
 
 TEST_F(MainWindowReconnectTest, ForwardingWindowHasItsOwnOption) {

@@ -3,13 +3,6 @@
 // server leaves settings unconfirmed (ser2net never answers DTR and RTS on a pseudo-terminal).
 #include <termios.h>
 
-#include <QPushButton>
-
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "channels/pty_pair.h"
 #include "gui/main_window_support.h"
 #include "support/ser2net_process.h"
 
@@ -35,7 +28,7 @@ TEST_F(MainWindowTest, RemoteSerialPortWorksLikeALocalOneAndMarksUnconfirmedSett
     Click(ids::kOpen);
     ASSERT_TRUE(window().link().IsOpen());
     EXPECT_TRUE(window().link().IsRemote());
-    EXPECT_EQ(Find<QPushButton>(ids::kOpen)->text(), QStringLiteral("关闭"));
+    EXPECT_EQ(ButtonText(ids::kOpen), QStringLiteral("关闭"));
     EXPECT_TRUE(Find(ids::kBaudRate)->isEnabled()) << "serial choices stay available";
 
     // ser2net takes the line over once the window is connected: raw, at the speed asked for.
@@ -51,9 +44,7 @@ TEST_F(MainWindowTest, RemoteSerialPortWorksLikeALocalOneAndMarksUnconfirmedSett
 
     SetInput(QStringLiteral("\\xFFok"));
     Click(ids::kSend);
-    std::vector<uint8_t> got;
-    pty.ReadMaster(got, 5, 5000);
-    EXPECT_EQ(std::string(got.begin(), got.end()), "\xFFok\r\n");
+    EXPECT_EQ(PtyGot(pty, 5), "\xFFok\r\n");
 
     ASSERT_TRUE(Wait(
         [&] { return window().windowTitle().endsWith(QStringLiteral(" [参数未确认]")); }, 5000))

@@ -2,11 +2,7 @@
 // close, failures, the parameter box and the four choice lists, reconfiguring an open port,
 // a device that goes away, and the port list.
 #include <termios.h>
-#include <unistd.h>
 
-#include <QComboBox>
-
-#include "channels/pty_pair.h"
 #include "gui/main_window_support.h"
 
 namespace {
@@ -15,10 +11,7 @@ using kem::testing::PtyPair;
 
 class MainWindowSerialTest : public MainWindowTest {
 protected:
-    void UsePort(const std::u16string& name) {
-        std::fill(std::begin(g_AppConfig.ComPortName), std::end(g_AppConfig.ComPortName), 0);
-        std::copy(name.begin(), name.end(), g_AppConfig.ComPortName);
-    }
+    void UsePort(const std::u16string& name) { SetField(g_AppConfig.ComPortName, name); }
 
     // The closed and open looks of the port group.
     void ExpectOpen(bool open) {
@@ -50,10 +43,7 @@ TEST_F(MainWindowSerialTest, OpenButtonOpensAndClosesThePortAndTheControlsFollow
         ExpectOpen(true);
         const std::string text = "round" + std::to_string(round);
         pty_.WriteMaster(text);
-        EXPECT_TRUE(Wait([&] {
-            return DisplayText().find(u"round" + std::u16string(1, u'0' + round)) !=
-                   std::u16string::npos;
-        }));
+        EXPECT_TRUE(WaitDisplayHas(U16(text)));
         Click(ids::kOpen);
         ExpectOpen(false);
     }
@@ -74,29 +64,22 @@ TEST_F(MainWindowSerialTest, StartSwitchOpensAndLoadedLoopSendSendsOnceTheWindow
     window().show();
     ASSERT_TRUE(Wait([&] { return window().link().IsOpen(); }));
     ExpectOpen(true);
-    std::vector<uint8_t> got;
-    EXPECT_TRUE(Wait([&] {
-        pty_.ReadMaster(got, 7 - got.size(), 5);
-        return got.size() >= 7;
-    }));
-    EXPECT_EQ(std::string(got.begin(), got.end()), "hello\r\n");
+    EXPECT_EQ(PtyGot(pty_, 7), "hello\r\n");
     EXPECT_TRUE(IsChecked(ids::kLoopSend));
 }
 
 TEST_F(MainWindowSerialTest, OpenFailuresSayWhyAndLeaveEverythingUsable) {
-    struct Row {
-        const char* name;
+    const struct {
         std::u16string port;
         QString param;
         std::u16string message_start;
+    } rows[] = {
+        {pty_.path16(), QStringLiteral("9600,N,9,1"), u"不正确的串口参数"},
+        {pty_.path16(), QStringLiteral("9600,X,8,1"), u"不正确的串口参数"},
+        {PathOf("no-such-tty"), QStringLiteral("9600,N,8,1"), u"打开串口失败("},
     };
-    const std::vector<Row> rows = {
-        {"nine data bits", pty_.path16(), QStringLiteral("9600,N,9,1"), u"不正确的串口参数"},
-        {"unknown parity", pty_.path16(), QStringLiteral("9600,X,8,1"), u"不正确的串口参数"},
-        {"no such device", PathOf("no-such-tty"), QStringLiteral("9600,N,8,1"), u"打开串口失败("},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.param.toStdString());
         UsePort(row.port);
         dialogs_.shown.clear();
         Answer({DialogAnswer::kOk});
@@ -116,46 +99,38 @@ TEST_F(MainWindowSerialTest, ParameterBoxAndChoiceListsFollowEachOther) {
     UsePort(u"COM1");
     MakeWindow();
     EXPECT_EQ(Param(), QStringLiteral("9600,N,8,1"));
-    struct Row {
-        QString typed;
-        QString baud, parity, data_bits, stop_bits;
-    };
-    const std::vector<Row> rows = {
-        {QStringLiteral("115200,E,7,2"), "115200", "E(偶校验)", "7", "2"},
-        {QStringLiteral("9600,n,8,1.5"), "9600", "N(无)", "8", "1.5"},
-        {QStringLiteral("19200,m"), "19200", "M(标记)", "8", "1"},
-        // A baud rate the list lacks leaves it without a choice.
-        {QStringLiteral("250000,S,5,1"), "", "S(空格)", "5", "1"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.typed.toStdString());
-        SetParam(row.typed);
-        EXPECT_EQ(Choice(ids::kBaudRate), row.baud);
-        EXPECT_EQ(Choice(ids::kParity), row.parity);
-        EXPECT_EQ(Choice(ids::kDataBits), row.data_bits);
-        EXPECT_EQ(Choice(ids::kStopBits), row.stop_bits);
+    // A baud rate the list lacks leaves it without a choice.
+    const std::pair<const char*, const char*> rows[] = {{"115200,E,7,2", "115200|E(偶校验)|7|2"},
+                                                        {"9600,n,8,1.5", "9600|N(无)|8|1.5"},
+                                                        {"19200,m", "19200|M(标记)|8|1"},
+                                                        {"250000,S,5,1", "|S(空格)|5|1"}};
+    for (const auto& [typed, choices] : rows) {
+        SetParam(QString::fromUtf8(typed));
+        EXPECT_EQ(QStringList({Choice(ids::kBaudRate), Choice(ids::kParity), Choice(ids::kDataBits),
+                               Choice(ids::kStopBits)})
+                      .join(u'|'),
+                  QString::fromUtf8(choices));
     }
     // Each list changes its own field only: the typed 250000 survives.
     Choose(ids::kParity, QStringLiteral("E(偶校验)"));
     EXPECT_EQ(Param(), QStringLiteral("250000,E,5,1"));
-    Choose(ids::kDataBits, QStringLiteral("8"));
     Choose(ids::kStopBits, QStringLiteral("2"));
-    EXPECT_EQ(Param(), QStringLiteral("250000,E,8,2"));
+    Choose(ids::kDataBits, QStringLiteral("8"));
     Choose(ids::kBaudRate, QStringLiteral("57600"));
     EXPECT_EQ(Param(), QStringLiteral("57600,E,8,2"));
 
     // The client shows its own text and no serial choices; back again, the serial text returns.
-    ChoosePort(u"TCP/IP");
-    EXPECT_EQ(Param(), QStringLiteral("127.0.0.1:60000"));
-    for (int id : {ids::kBaudRate, ids::kParity, ids::kDataBits, ids::kStopBits, ids::kAdvanced}) {
-        EXPECT_FALSE(Find(id)->isEnabled()) << id;
-    }
-    ChoosePort(u"SERVER");
-    EXPECT_EQ(Param(), QStringLiteral("60000"));
-    ChoosePort(u"COM1");
-    EXPECT_EQ(Param(), QStringLiteral("57600,E,8,2"));
-    for (int id : {ids::kBaudRate, ids::kParity, ids::kDataBits, ids::kStopBits, ids::kAdvanced}) {
-        EXPECT_TRUE(Find(id)->isEnabled()) << id;
+    const struct {
+        std::u16string port;
+        const char* param;
+    } ports[] = {{u"TCP/IP", "127.0.0.1:60000"}, {u"SERVER", "60000"}, {u"COM1", "57600,E,8,2"}};
+    for (const auto& port : ports) {
+        ChoosePort(port.port);
+        EXPECT_EQ(Param(), QLatin1String(port.param));
+        for (int id :
+             {ids::kBaudRate, ids::kParity, ids::kDataBits, ids::kStopBits, ids::kAdvanced}) {
+            EXPECT_EQ(Find(id)->isEnabled(), port.port == u"COM1") << id;
+        }
     }
     DestroyWindow();
     EXPECT_EQ(std::u16string(g_AppConfig.ComPortParam), u"57600,E,8,2");
@@ -169,23 +144,20 @@ TEST_F(MainWindowSerialTest, ChangingAChoiceReconfiguresTheOpenPort) {
     ExpectOpen(true);
     // A pseudo-terminal forces PARENB off and 8 bits; the parity's kind and the input check
     // it asks for still show.
-    struct Row {
-        QString parity;
-        QString param;
+    const struct {
+        const char* parity;
+        char letter;
         tcflag_t kind;  // of PARODD | CMSPAR
         bool checked;   // INPCK
-    };
-    const std::vector<Row> rows = {
-        {QStringLiteral("O(奇校验)"), QStringLiteral("9600,O,8,1"), PARODD, true},
-        {QStringLiteral("E(偶校验)"), QStringLiteral("9600,E,8,1"), 0, true},
-        {QStringLiteral("M(标记)"), QStringLiteral("9600,M,8,1"), PARODD | CMSPAR, true},
-        {QStringLiteral("S(空格)"), QStringLiteral("9600,S,8,1"), CMSPAR, true},
-        {QStringLiteral("N(无)"), QStringLiteral("9600,N,8,1"), 0, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.param.toStdString());
-        Choose(ids::kParity, row.parity);
-        EXPECT_EQ(Param(), row.param);
+    } rows[] = {{"O(奇校验)", 'O', PARODD, true},
+                {"E(偶校验)", 'E', 0, true},
+                {"M(标记)", 'M', PARODD | CMSPAR, true},
+                {"S(空格)", 'S', CMSPAR, true},
+                {"N(无)", 'N', 0, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.letter);
+        Choose(ids::kParity, QString::fromUtf8(row.parity));
+        EXPECT_EQ(Param(), QStringLiteral("9600,%1,8,1").arg(QChar(row.letter)));
         ExpectOpen(true);
         // The test's own end of the line shares the terminal settings the port set.
         termios line{};
@@ -195,7 +167,7 @@ TEST_F(MainWindowSerialTest, ChangingAChoiceReconfiguresTheOpenPort) {
     }
     // Still the same working link.
     pty_.WriteMaster(std::string("after"));
-    EXPECT_TRUE(Wait([&] { return DisplayText().find(u"after") != std::u16string::npos; }));
+    EXPECT_TRUE(WaitDisplayHas(u"after"));
     EXPECT_TRUE(dialogs_.shown.empty());
 }
 
@@ -238,11 +210,10 @@ TEST_F(MainWindowSerialTest, DeviceThatGoesAwayClosesTheLinkAndSaysWhich) {
 
 TEST_F(MainWindowSerialTest, PortListIsRefilledAndReselectsTheExactName) {
     // COM10 is listed before COM1: a prefix search would pick it for COM1.
-    const std::u16string com10 = PathOf("COM10");
-    const std::u16string com1 = PathOf("COM1");
-    const std::string extra = std::string(root_ / "COM10") + ":" + std::string(root_ / "COM1");
-    setenv("KEMPEMVILO_SERIAL_EXTRA", extra.c_str(), 1);
-    UsePort(com1);
+    const QString com10 = QString::fromStdU16String(PathOf("COM10"));
+    const QString com1 = QString::fromStdU16String(PathOf("COM1"));
+    setenv("KEMPEMVILO_SERIAL_EXTRA", (com10 + ":" + com1).toUtf8().constData(), 1);
+    UsePort(com1.toStdU16String());
     MakeWindow();
     auto* list = Find<CKemComboBox>(ids::kPortList);
     for (int round = 0; round < 2; ++round) {
@@ -252,11 +223,10 @@ TEST_F(MainWindowSerialTest, PortListIsRefilledAndReselectsTheExactName) {
             items << list->itemText(i);
         }
         SCOPED_TRACE(items.join(u' ').toStdString());
-        EXPECT_EQ(list->GetText(), QString::fromStdU16String(com1));
-        EXPECT_EQ(items.count(QString::fromStdU16String(com1)), 1);
-        const qsizetype at10 = items.indexOf(QString::fromStdU16String(com10));
-        ASSERT_GE(at10, 0);
-        EXPECT_LT(at10, items.indexOf(QString::fromStdU16String(com1)));
+        EXPECT_EQ(list->GetText(), com1);
+        EXPECT_EQ(items.count(com1), 1);
+        ASSERT_GE(items.indexOf(com10), 0);
+        EXPECT_LT(items.indexOf(com10), items.indexOf(com1));
         ASSERT_GE(items.size(), 4);
         EXPECT_EQ(items[items.size() - 2], QStringLiteral("TCP/IP"));
         EXPECT_EQ(items.back(), QStringLiteral("SERVER"));

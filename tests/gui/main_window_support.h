@@ -7,16 +7,19 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/control_ids.h"
 #include "app/main_window.h"
+#include "channels/pty_pair.h"
 #include "gui/qt_app.h"
 #include "settings/app_config.h"
 #include "settings/app_config_ext.h"
@@ -80,6 +83,16 @@ protected:
         }
     }
 
+    // The record's main link as a TCP client of 127.0.0.1:`port`, or a server on `port`.
+    static void UseClient(uint16_t port) {
+        SetField(g_AppConfig.ComPortName, u"TCP/IP");
+        SetField(g_AppConfig.NetPortParam, u"127.0.0.1:" + U16(std::to_string(port)));
+    }
+    static void UseServer(uint16_t port) {
+        SetField(g_AppConfig.ComPortName, u"SERVER");
+        SetField(g_AppConfig.NetServerParam, U16(std::to_string(port)));
+    }
+
     // Puts `name` into the port list as a user choosing it would, and the parameter text.
     void ChoosePort(const std::u16string& name) {
         auto* list = Find<QComboBox>(ids::kPortList);
@@ -111,6 +124,11 @@ protected:
         return window_->display().model().ExportText();
     }
 
+    // Waits until the display shows `text` somewhere.
+    bool WaitDisplayHas(const std::u16string& text) {
+        return Wait([&] { return DisplayText().find(text) != std::u16string::npos; });
+    }
+
     // Types `text` into a line edit as the user would (textEdited follows each key).
     void TypeInto(int id, const QString& text) {
         auto* box = Find<QLineEdit>(id);
@@ -132,15 +150,6 @@ protected:
     // Queues the answers of the next message boxes.
     void Answer(std::initializer_list<DialogAnswer> answers) {
         dialogs_.answers.insert(dialogs_.answers.end(), answers);
-    }
-
-    // Texts of the message boxes shown so far, in order.
-    std::vector<std::u16string> Shown() const {
-        std::vector<std::u16string> texts;
-        for (const auto& shown : dialogs_.shown) {
-            texts.push_back(shown.text);
-        }
-        return texts;
     }
 
     // Waits until `count` message boxes have been shown.
@@ -165,11 +174,38 @@ protected:
         return bytes;
     }
 
+    // The far end of `pty` sends `bytes`; returns once the window has queued them all, so each
+    // call makes its own received block.
+    void ReceiveFrom(kem::testing::PtyPair& pty, const std::string& bytes) {
+        const uint32_t before = window_->traffic().RxCount();
+        ASSERT_EQ(pty.WriteMaster(bytes), bytes.size());
+        ASSERT_TRUE(Wait([&] {
+            window_->DrainNow();
+            return window_->traffic().RxCount() >= before + bytes.size();
+        }));
+    }
+
+    // What the far end of `pty` has received: up to `size` bytes, read while the events run.
+    std::string PtyGot(kem::testing::PtyPair& pty, size_t size, int timeout_ms = 5000) {
+        std::vector<uint8_t> got;
+        Wait(
+            [&] {
+                pty.ReadMaster(got, size - got.size(), 5);
+                return got.size() >= size;
+            },
+            timeout_ms);
+        return std::string(got.begin(), got.end());
+    }
+
     // Copies `text` into a settings text field.
     template <size_t N>
     static void SetField(char16_t (&field)[N], const std::u16string& text) {
         std::fill(std::begin(field), std::end(field), u'\0');
         std::copy(text.begin(), text.begin() + std::min(text.size(), N - 1), field);
+    }
+
+    static std::u16string U16(const std::string& ascii) {
+        return std::u16string(ascii.begin(), ascii.end());
     }
 
     QString Counter(int id) {
@@ -182,11 +218,32 @@ protected:
     bool Wait(Condition done, int timeout_ms = 5000) {
         return kem::testing::PumpUntil(done, timeout_ms);
     }
-
-    std::u16string PathOf(const char* name) const {
-        const std::string path = (root_ / name).string();
-        return std::u16string(path.begin(), path.end());
+    void Pump(int ms) {
+        Wait([] { return false; }, ms);
     }
+
+    // The display as drawn once everything received is in it.
+    QImage GrabDisplay() {
+        window_->DrainNow();
+        QCoreApplication::processEvents();
+        return window_->display().grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    // Pixels of `image` within `tolerance` of `rgb` in each channel (anti-aliased edges out).
+    static int PixelsNear(const QImage& image, QRgb rgb, int tolerance = 24) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                count += std::abs(qRed(p) - qRed(rgb)) <= tolerance &&
+                         std::abs(qGreen(p) - qGreen(rgb)) <= tolerance &&
+                         std::abs(qBlue(p) - qBlue(rgb)) <= tolerance;
+            }
+        }
+        return count;
+    }
+
+    std::u16string PathOf(const char* name) const { return U16((root_ / name).string()); }
 
     ScriptedDialogs dialogs_;
     kem::testing::TempFolder folder_;

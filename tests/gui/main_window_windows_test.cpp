@@ -4,19 +4,13 @@
 // advanced dialog change how the open port reads.
 #include <termios.h>
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QImage>
-#include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidgetItem>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
-#include <vector>
 
-#include "channels/pty_pair.h"
 #include "gui/main_window_support.h"
 #include "ui/ascii_list_dialog.h"
 #include "ui/com_advanced_dialog.h"
@@ -39,42 +33,15 @@ protected:
         ASSERT_TRUE(window().link().IsOpen());
     }
 
-    void Receive(const std::string& bytes) {
-        const uint32_t before = window().traffic().RxCount();
-        ASSERT_EQ(pty_.WriteMaster(bytes), bytes.size());
-        ASSERT_TRUE(Wait([&] {
-            window().DrainNow();
-            return window().traffic().RxCount() >= before + bytes.size();
-        }));
-    }
-
-    // Pixels of the display within a small distance of `rgb`.
-    int PixelsNear(QRgb rgb) {
-        window().DrainNow();
-        QCoreApplication::processEvents();
-        const QImage image =
-            window().display().grab().toImage().convertToFormat(QImage::Format_RGB32);
-        int count = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb p = image.pixel(x, y);
-                count += std::abs(qRed(p) - qRed(rgb)) <= 24 &&
-                         std::abs(qGreen(p) - qGreen(rgb)) <= 24 &&
-                         std::abs(qBlue(p) - qBlue(rgb)) <= 24;
-            }
-        }
-        return count;
-    }
-
     PtyPair pty_;
 };
 
 TEST_F(MainWindowWindowsTest, ColourChosenInTheStyleDialogRedrawsTheDisplay) {
-    Receive("MMMM####WWWW");
+    ReceiveFrom(pty_, "MMMM####WWWW");
     const QRgb purple = qRgb(128, 0, 128);
     const QRgb green = qRgb(0, 160, 0);
-    ASSERT_GT(PixelsNear(purple), 20);
-    EXPECT_EQ(PixelsNear(green), 0);
+    ASSERT_GT(PixelsNear(GrabDisplay(), purple), 20);
+    EXPECT_EQ(PixelsNear(GrabDisplay(), green), 0);
 
     // The chooser answers green (0x00BBGGRR) for the received text; the dialog is left with OK.
     dialogs_.colour = 0x00A000;
@@ -87,13 +54,14 @@ TEST_F(MainWindowWindowsTest, ColourChosenInTheStyleDialogRedrawsTheDisplay) {
     });
     window().ExecuteCommand(ids::kFontColour);
 
-    EXPECT_GT(PixelsNear(green), 20);
-    EXPECT_EQ(PixelsNear(purple), 0);
+    const QImage redrawn = GrabDisplay();
+    EXPECT_GT(PixelsNear(redrawn, green), 20);
+    EXPECT_EQ(PixelsNear(redrawn, purple), 0);
     EXPECT_EQ(window().display().Styles()[0].colour, 0x00A000u);
 }
 
 TEST_F(MainWindowWindowsTest, TickingARowOfTheAsciiTableShowsThatByteByName) {
-    Receive("A\nB");
+    ReceiveFrom(pty_, "A\nB");
     EXPECT_EQ(DisplayText(), u"A\nB");
 
     window().ExecuteCommand(ids::kAsciiTable);
@@ -123,12 +91,7 @@ TEST_F(MainWindowWindowsTest, CustomEntrySentByItsKeyGoesOutOnThePort) {
     QTest::keyClick(box, Qt::Key_Return);
 
     // Names are decoded and the entry already ends in CR, so no line end is added.
-    std::vector<uint8_t> got;
-    ASSERT_TRUE(Wait([&] {
-        pty_.ReadMaster(got, 5 - got.size(), 20);
-        return got.size() >= 5;
-    }));
-    EXPECT_EQ(std::string(got.begin(), got.end()), "PING\r");
+    EXPECT_EQ(PtyGot(pty_, 5), "PING\r");
     EXPECT_EQ(Queued(false), "PING\r");
 
     // The entry is kept in the settings when the window ends.

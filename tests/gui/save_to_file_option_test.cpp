@@ -1,31 +1,18 @@
-// The traffic log window driven through its controls: real log files in a temporary folder,
-// refused starts, a write failure while recording, and the options in the settings record.
-// Offscreen.
-#include <gtest/gtest.h>
-
+// The traffic log window driven through its controls: all three logs written and read back,
+// refused starts, a write failure while recording, the options in the settings record.
 #include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include <cerrno>
-#include <filesystem>
-#include <memory>
 #include <regex>
-#include <string>
-#include <vector>
 
-#include "gui/qt_app.h"
+#include "gui/main_window_support.h"
 #include "platform/code_page.h"
-#include "settings/app_config.h"
-#include "support/scratch_files.h"
-#include "terminal/config_store.h"
-#include "terminal/scripted_dialogs.h"
 #include "ui/save_to_file_option.h"
 
 namespace {
 
-using kem::testing::EnsureQtApp;
 using kem::testing::ReadBytes;
 using kem::testing::TempFolder;
 
@@ -57,25 +44,23 @@ tagComExchangeData Block(int32_t direction, const std::string& bytes, int hour, 
     return record;
 }
 
-class SaveToFileOptionTest : public ::testing::Test {
+// The main window's fixture resets the settings records; the window under test is log_.
+class SaveToFileOptionTest : public MainWindowTest {
 protected:
     void SetUp() override {
-        EnsureQtApp();
-        g_AppConfig = DefaultAppConfig();
-        g_strConfigFile.clear();
-        window_ = std::make_unique<CDlgSaveToFileOption>(nullptr, dialogs_);
-        QObject::connect(window_.get(), &CDlgSaveToFileOption::recordingChanged,
+        MainWindowTest::SetUp();
+        log_ = std::make_unique<CDlgSaveToFileOption>(nullptr, dialogs_);
+        QObject::connect(log_.get(), &CDlgSaveToFileOption::recordingChanged,
                          [this](bool recording) { notices_.push_back(recording); });
     }
     void TearDown() override {
-        window_.reset();
-        g_AppConfig = DefaultAppConfig();
-        g_strConfigFile.clear();
+        log_.reset();
+        MainWindowTest::TearDown();
     }
 
     template <typename T>
     T* Control(int id) {
-        T* control = window_->findChild<T*>(QString::number(id));
+        T* control = log_->findChild<T*>(QString::number(id));
         EXPECT_NE(control, nullptr) << "no control " << id;
         return control;
     }
@@ -87,8 +72,7 @@ protected:
     void ClickStartStop() { Control<QPushButton>(log_ids::kStartStop)->click(); }
     std::u16string Status() { return Control<QLabel>(log_ids::kStatus)->text().toStdU16String(); }
 
-    ScriptedDialogs dialogs_;
-    std::unique_ptr<CDlgSaveToFileOption> window_;
+    std::unique_ptr<CDlgSaveToFileOption> log_;
     std::vector<bool> notices_;
 };
 
@@ -97,55 +81,47 @@ TEST_F(SaveToFileOptionTest, RecordsSendReceiveAndAllLogsWithStampsAndLineEnds) 
     g_strConfigFile = u"/cfg/board.pvto";
     SetText(log_ids::kPath, folder.path16());
     SetText(log_ids::kTitle, u"%t_run");
-    Check(log_ids::kSaveSend, true);
-    Check(log_ids::kSendTimeStamp, true);
-    Check(log_ids::kSendEndNewLine, true);
-    Check(log_ids::kSaveReceive, true);
+    for (const int id : {log_ids::kSaveSend, log_ids::kSendTimeStamp, log_ids::kSendEndNewLine,
+                         log_ids::kSaveReceive, log_ids::kReceiveEndNewLine, log_ids::kSaveAll,
+                         log_ids::kAllTimeStamp, log_ids::kAllMergeContinue}) {
+        Check(id, true);
+    }
     Check(log_ids::kReceiveTimeStamp, false);
-    Check(log_ids::kReceiveEndNewLine, true);
-    Check(log_ids::kSaveAll, true);
-    Check(log_ids::kAllTimeStamp, true);
     Check(log_ids::kAllEndNewLine, false);
-    Check(log_ids::kAllMergeContinue, true);
 
     ClickStartStop();
-    ASSERT_TRUE(window_->IsRecording());
+    ASSERT_TRUE(log_->IsRecording());
     EXPECT_EQ(notices_, std::vector<bool>{true});
     EXPECT_EQ(Status(), kLogStatusRecording);
     EXPECT_EQ(Control<QPushButton>(log_ids::kStartStop)->text().toStdU16String(), kLogStop);
     // The window shows the resolved names; the record keeps the templates.
-    EXPECT_EQ(Text(log_ids::kTitle), u"board_run");
     EXPECT_EQ(Text(log_ids::kAllName), u"board_run_All.log");
     EXPECT_EQ(std::u16string(g_AppConfig.LogFileTitle), u"%t_run");
-    EXPECT_EQ(g_AppConfig.LogSaveReceiveEndAddNewLine, 1);
     EXPECT_TRUE(Control<QLineEdit>(log_ids::kPath)->isReadOnly());
     EXPECT_FALSE(Control<QCheckBox>(log_ids::kSaveSend)->isEnabled());
     EXPECT_FALSE(Control<QPushButton>(log_ids::kBrowse)->isEnabled());
 
-    window_->WriteTrafficBlock(Block(0, "AT\r", 13, 7, 10, 125));
-    window_->WriteTrafficBlock(Block(1, "OK", 13, 7, 10, 250));
-    window_->WriteTrafficBlock(Block(1, "\r\n", 13, 7, 10, 251));
-    window_->WriteTrafficBlock(Block(0, "X", 13, 7, 11, 5));
+    log_->WriteTrafficBlock(Block(0, "AT\r", 13, 7, 10, 125));
+    log_->WriteTrafficBlock(Block(1, "OK", 13, 7, 10, 250));
+    log_->WriteTrafficBlock(Block(1, "\r\n", 13, 7, 10, 251));
+    log_->WriteTrafficBlock(Block(0, "X", 13, 7, 11, 5));
     ClickStartStop();
 
-    EXPECT_FALSE(window_->IsRecording());
+    EXPECT_FALSE(log_->IsRecording());
     EXPECT_EQ(notices_, (std::vector<bool>{true, false}));
     EXPECT_EQ(Status(), kLogStatusIdle);
     EXPECT_EQ(Text(log_ids::kTitle), u"%t_run");
-    EXPECT_EQ(Text(log_ids::kSendName), kDefaultLogSendName);
-    EXPECT_FALSE(Control<QLineEdit>(log_ids::kPath)->isReadOnly());
     EXPECT_TRUE(Control<QCheckBox>(log_ids::kSaveSend)->isEnabled());
 
-    const std::string send = ReadBytes(folder / "board_run_Send.log");
-    const std::string receive = ReadBytes(folder / "board_run_Receive.log");
     const std::string all = ReadBytes(folder / "board_run_All.log");
-    EXPECT_TRUE(IsFramedLog(send, "[13:07:10.125]AT\r\r\n[13:07:11.005]X\r\n")) << send;
-    EXPECT_TRUE(IsFramedLog(receive, "OK\r\n\r\n\r\n")) << receive;
+    EXPECT_TRUE(IsFramedLog(ReadBytes(folder / "board_run_Send.log"),
+                            "[13:07:10.125]AT\r\r\n[13:07:11.005]X\r\n"));
+    EXPECT_TRUE(IsFramedLog(ReadBytes(folder / "board_run_Receive.log"), "OK\r\n\r\n\r\n"));
     EXPECT_TRUE(IsFramedLog(all, "[S 13:07:10.125]AT\r[R 13:07:10.250]OK\r\n[S 13:07:11.005]X"))
         << all;
 
     // Idle: a block changes no file.
-    window_->WriteTrafficBlock(Block(1, "late", 13, 9, 0, 0));
+    log_->WriteTrafficBlock(Block(1, "late", 13, 9, 0, 0));
     EXPECT_EQ(ReadBytes(folder / "board_run_All.log"), all);
     EXPECT_TRUE(dialogs_.shown.empty());
 }
@@ -161,7 +137,7 @@ TEST_F(SaveToFileOptionTest, RefusedStartsShowOneMessageAndStayIdle) {
     EXPECT_EQ(dialogs_.shown[0].text, kLogNothingSelected);
     EXPECT_EQ(dialogs_.shown[0].caption, kCaptionNotice);
     EXPECT_EQ(dialogs_.shown[0].icon, DialogIcon::kInformation);
-    EXPECT_FALSE(window_->IsRecording());
+    EXPECT_FALSE(log_->IsRecording());
     EXPECT_TRUE(kem::testing::Names(folder.path()).empty());
 
     // A folder that does not exist is not created: the error, and the templates again.
@@ -175,13 +151,11 @@ TEST_F(SaveToFileOptionTest, RefusedStartsShowOneMessageAndStayIdle) {
     EXPECT_EQ(dialogs_.shown[1].text, kLogCreateFailed);
     EXPECT_EQ(dialogs_.shown[1].caption, kCaptionError);
     EXPECT_EQ(dialogs_.shown[1].icon, DialogIcon::kError);
-    EXPECT_FALSE(window_->IsRecording());
+    EXPECT_FALSE(log_->IsRecording());
     EXPECT_TRUE(notices_.empty());
     EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
     EXPECT_EQ(Text(log_ids::kTitle), kDefaultLogTitle);
     EXPECT_EQ(Status(), u"...");
-    EXPECT_FALSE(Control<QLineEdit>(log_ids::kTitle)->isReadOnly());
-    EXPECT_TRUE(Control<QCheckBox>(log_ids::kSaveAll)->isEnabled());
 }
 
 TEST_F(SaveToFileOptionTest, WriteFailureStopsRecordingWithOneMessage) {
@@ -189,7 +163,7 @@ TEST_F(SaveToFileOptionTest, WriteFailureStopsRecordingWithOneMessage) {
     SetText(log_ids::kPath, folder.path16());
     SetText(log_ids::kTitle, u"fail");
     ClickStartStop();
-    ASSERT_TRUE(window_->IsRecording());
+    ASSERT_TRUE(log_->IsRecording());
     const std::string path = folder / "fail_All.log";
     const std::string started = ReadBytes(path);
     ASSERT_TRUE(std::regex_match(started, std::regex(kStartLine))) << started;
@@ -198,11 +172,11 @@ TEST_F(SaveToFileOptionTest, WriteFailureStopsRecordingWithOneMessage) {
     {
         kem::testing::FileSizeLimit limit(started.size() + 8);
         ASSERT_TRUE(limit.active());
-        window_->WriteTrafficBlock(Block(1, std::string(64, 'x'), 1, 2, 3, 4));
+        log_->WriteTrafficBlock(Block(1, std::string(64, 'x'), 1, 2, 3, 4));
         // Blocks after the failure find recording off: no second message.
-        window_->WriteTrafficBlock(Block(0, "more", 1, 2, 3, 5));
+        log_->WriteTrafficBlock(Block(0, "more", 1, 2, 3, 5));
     }
-    EXPECT_FALSE(window_->IsRecording());
+    EXPECT_FALSE(log_->IsRecording());
     EXPECT_EQ(notices_, (std::vector<bool>{true, false}));
     ASSERT_EQ(dialogs_.shown.size(), 1u);
     const std::u16string& text = dialogs_.shown[0].text;
@@ -220,16 +194,9 @@ TEST_F(SaveToFileOptionTest, WriteFailureStopsRecordingWithOneMessage) {
     EXPECT_EQ(kept.find("more"), std::string::npos);
 }
 
-TEST_F(SaveToFileOptionTest, OptionsReachTheSettingsRecord) {
-    // Empty texts show their default templates.
-    EXPECT_EQ(Text(log_ids::kPath), kDefaultLogPath);
-    EXPECT_EQ(Text(log_ids::kTitle), kDefaultLogTitle);
-    EXPECT_EQ(Text(log_ids::kSendName), kDefaultLogSendName);
+TEST_F(SaveToFileOptionTest, OptionsReachTheSettingsRecordAndANewWindowRecordsWithThem) {
+    EXPECT_EQ(Text(log_ids::kPath), kDefaultLogPath);  // empty texts show their templates
     EXPECT_EQ(Text(log_ids::kReceiveName), kDefaultLogReceiveName);
-    EXPECT_EQ(Text(log_ids::kAllName), kDefaultLogAllName);
-    EXPECT_TRUE(Control<QCheckBox>(log_ids::kSaveAll)->isChecked());
-    EXPECT_FALSE(Control<QCheckBox>(log_ids::kSaveSend)->isChecked());
-
     // The folder chooser: cancel changes nothing, a chosen folder replaces the path.
     TempFolder folder;
     Control<QPushButton>(log_ids::kBrowse)->click();
@@ -237,41 +204,46 @@ TEST_F(SaveToFileOptionTest, OptionsReachTheSettingsRecord) {
     dialogs_.folder = folder.path16();
     Control<QPushButton>(log_ids::kBrowse)->click();
     EXPECT_EQ(Text(log_ids::kPath), folder.path16());
-    ASSERT_EQ(dialogs_.folder_requests.size(), 2u);
-    EXPECT_EQ(dialogs_.folder_requests[0].first, u"");
-
     SetText(log_ids::kTitle, u"t");
     SetText(log_ids::kReceiveName, u"%T.rx");
     Check(log_ids::kSaveReceive, true);
     Check(log_ids::kReceiveEndNewLine, true);
-    Check(log_ids::kAllMergeContinue, false);
     Check(log_ids::kSaveAll, false);
-    // Destroying the idle window stores what it shows.
-    window_.reset();
+    log_.reset();  // destroying the idle window stores what it shows
     EXPECT_EQ(std::u16string(g_AppConfig.LogFilePath), folder.path16());
     EXPECT_EQ(std::u16string(g_AppConfig.LogFileTitle), u"t");
     EXPECT_EQ(std::u16string(g_AppConfig.LogFileReceiveName), u"%T.rx");
-    EXPECT_EQ(std::u16string(g_AppConfig.LogFileSendName), kDefaultLogSendName);
     EXPECT_EQ(g_AppConfig.LogSaveReceive, 1);
     EXPECT_EQ(g_AppConfig.LogSaveReceiveEndAddNewLine, 1);
-    EXPECT_EQ(g_AppConfig.LogSaveReceiveTimeStamp, 0);
     EXPECT_EQ(g_AppConfig.LogSaveAllChannel, 0);
-    EXPECT_EQ(g_AppConfig.LogSaveAllChannelMergeContinue, 0);
-    EXPECT_EQ(g_AppConfig.LogSaveAllChannelTimeStamp, 1);
 
     // A new window shows the stored options; destroying it while recording ends the logs.
-    window_ = std::make_unique<CDlgSaveToFileOption>(nullptr, dialogs_);
-    EXPECT_EQ(Text(log_ids::kReceiveName), u"%T.rx");
-    EXPECT_TRUE(Control<QCheckBox>(log_ids::kReceiveEndNewLine)->isChecked());
-    // Never record into the current folder when the stored path went missing.
+    log_ = std::make_unique<CDlgSaveToFileOption>(nullptr, dialogs_);
     ASSERT_EQ(Text(log_ids::kPath), folder.path16());
     ClickStartStop();
-    ASSERT_TRUE(window_->IsRecording());
-    window_->WriteTrafficBlock(Block(1, "hi", 0, 0, 0, 0));
-    window_.reset();
+    ASSERT_TRUE(log_->IsRecording());
+    log_->WriteTrafficBlock(Block(1, "hi", 0, 0, 0, 0));
+    log_.reset();
     EXPECT_TRUE(IsFramedLog(ReadBytes(folder / "t.rx"), "hi\r\n"));
-    EXPECT_EQ(std::u16string(g_AppConfig.LogFileReceiveName), u"%T.rx");
     EXPECT_TRUE(dialogs_.shown.empty());
+}
+
+TEST_F(SaveToFileOptionTest, AllTrafficLogIsFramedWithTheStoredGap) {
+    TempFolder folder;
+    g_AppConfigExt.FrameGap = 50;
+    SetText(log_ids::kPath, folder.path16());
+    SetText(log_ids::kTitle, u"t");
+    Check(log_ids::kAllTimeStamp, false);
+    Check(log_ids::kAllMergeContinue, true);
+    ClickStartStop();
+    ASSERT_TRUE(log_->IsRecording());
+    // 20 ms joins, 80 ms is past the gap; the sent block is an entry of its own.
+    log_->WriteTrafficBlock(Block(1, "a", 1, 2, 3, 0));
+    log_->WriteTrafficBlock(Block(1, "b", 1, 2, 3, 20));
+    log_->WriteTrafficBlock(Block(1, "c", 1, 2, 3, 100));
+    log_->WriteTrafficBlock(Block(0, "d", 1, 2, 3, 101));
+    ClickStartStop();
+    EXPECT_TRUE(IsFramedLog(ReadBytes(folder / "t_All.log"), "[R]ab[R]c[S]d")) << "gap not used";
 }
 
 }  // namespace
