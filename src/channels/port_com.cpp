@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <new>
 
@@ -125,10 +124,6 @@ int64_t MsUntil(std::chrono::steady_clock::time_point when) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(when -
                                                                  std::chrono::steady_clock::now())
         .count();
-}
-
-int ToWaitMs(int64_t ms) {
-    return static_cast<int>(std::clamp<int64_t>(ms, 0, INT_MAX));
 }
 
 }  // namespace
@@ -306,8 +301,8 @@ int32_t CKemPortCom::Write(const void* data, int32_t length) {
             m_LastError = MakeOsError(ETIMEDOUT);
             return kWriteFailed;
         }
-        const DescriptorWait wait =
-            kem::platform::WaitDescriptor(fd, kem::platform::kIoWritable, nullptr, ToWaitMs(left));
+        const DescriptorWait wait = kem::platform::WaitDescriptor(
+            fd, kem::platform::kIoWritable, nullptr, kem::platform::ClampWaitMs(left));
         if (wait.failed) {
             m_LastError = MakeOsError(wait.error);
             return kWriteFailed;
@@ -321,7 +316,7 @@ int32_t CKemPortCom::Write(const void* data, int32_t length) {
     // The bytes are written once they left the port, as far as the bound allows; a line held
     // by flow control must not hold the caller longer. The outcome does not change the result.
     const int64_t drain_ms = timed ? MsUntil(start + total) : stall.count();
-    m_hCom->Drain(ToWaitMs(drain_ms));
+    m_hCom->Drain(kem::platform::ClampWaitMs(drain_ms));
     return written;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <new>
 #include <string>
@@ -44,10 +43,6 @@ std::vector<uint8_t> Payload(const Rfc2217Setting& setting) {
 
 Rfc2217Setting ControlSetting(Rfc2217Key key, uint8_t value) {
     return {key, kem::channels::rfc2217::kSetControl, {value}};
-}
-
-int ClampMs(int64_t ms) {
-    return static_cast<int>(std::clamp<int64_t>(ms, 0, INT_MAX));
 }
 
 }  // namespace
@@ -276,8 +271,8 @@ int32_t CKemRfc2217Port::Write(const void* data, int32_t length) {
             return kWriteFailed;
         }
         if (pending) {
-            const platform::DescriptorWait ready =
-                platform::WaitSocket(m_sock, platform::kIoWritable, nullptr, ClampMs(left));
+            const platform::DescriptorWait ready = platform::WaitSocket(
+                m_sock, platform::kIoWritable, nullptr, platform::ClampWaitMs(left));
             if (ready.failed) {
                 m_LastError = platform::MakeOsError(ready.error);
                 return kWriteFailed;
@@ -423,7 +418,7 @@ int CKemRfc2217Port::NextDeadlineMsLocked(Clock::time_point now) const {
             1;
         next = next < 0 ? ms : std::min(next, ms);
     }
-    return next < 0 ? -1 : ClampMs(next);
+    return next < 0 ? -1 : platform::ClampWaitMs(next);
 }
 
 int CKemRfc2217Port::FlushLocked() {
@@ -508,9 +503,10 @@ uint32_t CKemRfc2217Port::ReadLoop() {
                                                                     : -1;
         int timeout = platform::kInfinite;
         if (offer_ms >= 0) {
-            timeout = ClampMs(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  m_LastOffer + std::chrono::milliseconds(offer_ms) - now)
-                                  .count());
+            timeout =
+                platform::ClampWaitMs(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          m_LastOffer + std::chrono::milliseconds(offer_ms) - now)
+                                          .count());
         }
         if (deadline_ms >= 0 && (timeout < 0 || deadline_ms < timeout)) {
             timeout = deadline_ms;

@@ -2,11 +2,19 @@
 // with a descriptor. Each event is an eventfd, so a wait can include a socket or a device.
 #pragma once
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 
 namespace kem::platform {
 
 constexpr int kInfinite = -1;
+
+// A millisecond count as a time-out for the waits below: past deadlines wait 0, far ones are cut
+// to what an int holds.
+inline int ClampWaitMs(int64_t ms) {
+    return static_cast<int>(std::clamp<int64_t>(ms, 0, INT_MAX));
+}
 
 // Results of the waits below, numbered like the waits they replace.
 constexpr uint32_t kWaitObject0 = 0;  // + index of the signalled event
