@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,6 +48,14 @@ public:
     int slave() const { return slave_; }
     const std::string& path() const { return path_; }
     std::u16string path16() const { return std::u16string(path_.begin(), path_.end()); }
+
+    // True when the line, as the code under test set it, runs at `speed` with (or without)
+    // two stop bits.
+    bool LineHas(speed_t speed, bool two_stop_bits) const {
+        termios line{};
+        return tcgetattr(slave_, &line) == 0 && cfgetospeed(&line) == speed &&
+               ((line.c_cflag & CSTOPB) != 0) == two_stop_bits;
+    }
 
     // The far end hangs up.
     void CloseMaster() {

@@ -554,14 +554,7 @@ protected:
     }
     // Waits until the pseudo-terminal's line has `speed` and (or not) two stop bits.
     bool LineBecomes(speed_t speed, bool two_stop_bits) const {
-        return WaitUntil(
-            [&] {
-                termios line{};
-                tcgetattr(pty_.slave(), &line);
-                return cfgetospeed(&line) == speed &&
-                       ((line.c_cflag & CSTOPB) != 0) == two_stop_bits;
-            },
-            5000);
+        return WaitUntil([&] { return pty_.LineHas(speed, two_stop_bits); }, 5000);
     }
 
     kem::testing::TempFolder folder_;

@@ -40,14 +40,7 @@ protected:
 
     // The line as the server set it, once it shows `speed` and the stop bits asked for.
     bool LineShows(speed_t speed, bool two_stop_bits) {
-        return window_.PumpUntil(
-            [&] {
-                termios line{};
-                tcgetattr(pty_.slave(), &line);
-                return cfgetospeed(&line) == speed &&
-                       ((line.c_cflag & CSTOPB) != 0) == two_stop_bits;
-            },
-            5000);
+        return window_.PumpUntil([&] { return pty_.LineHas(speed, two_stop_bits); }, 5000);
     }
 
     // Every byte value from the window to the device and back.
