@@ -11,11 +11,11 @@
 
 // The traffic log's options as the window edits them. While idle the texts are templates.
 struct TrafficLogOptions {
-    std::u16string path;
-    std::u16string title;
-    std::u16string send_name;
-    std::u16string receive_name;
-    std::u16string all_name;
+    std::u16string path{};
+    std::u16string title{};
+    std::u16string send_name{};
+    std::u16string receive_name{};
+    std::u16string all_name{};
     bool save_send = false;
     bool send_time_stamp = false;
     bool send_end_new_line = false;

@@ -19,9 +19,6 @@
 #include "support/scratch_files.h"
 #include "terminal/traffic_log_names.h"
 
-// Options are written as designated initializers naming only the fields that differ.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace {
 
 namespace fs = std::filesystem;
