@@ -108,6 +108,17 @@ ReadBurstRule ReadBurstRuleFromParam(const tagComPortParam& param) {
     return rule;
 }
 
+int32_t DropConsumed(uint8_t* buffer, int32_t held, int32_t used) {
+    if (used == 0) {
+        return held;
+    }
+    if (used < 0 || used >= held) {
+        return 0;
+    }
+    std::memmove(buffer, buffer + used, static_cast<size_t>(held - used));
+    return held - used;
+}
+
 }  // namespace kem::channels
 
 namespace {
@@ -508,15 +519,5 @@ void CKemPortCom::Deliver() {
         m_pfnOnReceived != nullptr
             ? m_pfnOnReceived(m_pszPortPath->c_str(), m_pRecvBuf.get(), held, m_pUser)
             : held;
-    if (used == 0) {
-        return;
-    }
-    // A negative count has no meaning of its own; it is taken as "all consumed", so a faulty
-    // call-back can never wedge the buffer.
-    if (used < 0 || used >= held) {
-        m_nRecvLen = 0;
-        return;
-    }
-    std::memmove(m_pRecvBuf.get(), m_pRecvBuf.get() + used, static_cast<size_t>(held - used));
-    m_nRecvLen = held - used;
+    m_nRecvLen = kem::channels::DropConsumed(m_pRecvBuf.get(), held, used);
 }

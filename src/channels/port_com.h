@@ -73,6 +73,11 @@ constexpr int kBurstWaitCapMs = 50;
 // The burst rule of a record's read time-outs. Pure.
 ReadBurstRule ReadBurstRuleFromParam(const tagComPortParam& param);
 
+// Drops the first `used` of the `held` bytes at `buffer`, as a receive call-back reported them
+// taken, and returns how many stay. 0 keeps them all; a negative count or one of `held` or more
+// takes them all, so a faulty call-back can never wedge the buffer. Pure.
+int32_t DropConsumed(uint8_t* buffer, int32_t held, int32_t used);
+
 }  // namespace kem::channels
 
 class CKemPortCom : public CKemThreadBaseClass {

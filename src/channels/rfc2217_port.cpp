@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <string>
 
@@ -678,14 +677,5 @@ void CKemRfc2217Port::Deliver() {
     const int32_t used = m_pfnOnReceived != nullptr
                              ? m_pfnOnReceived(m_szUrl.c_str(), m_pRecvBuf.get(), held, m_pUser)
                              : held;
-    if (used == 0) {
-        return;
-    }
-    // A negative count means nothing of its own; taken as "all", so the buffer never wedges.
-    if (used < 0 || used >= held) {
-        m_nRecvLen = 0;
-        return;
-    }
-    std::memmove(m_pRecvBuf.get(), m_pRecvBuf.get() + used, static_cast<size_t>(held - used));
-    m_nRecvLen = held - used;
+    m_nRecvLen = kem::channels::DropConsumed(m_pRecvBuf.get(), held, used);
 }
