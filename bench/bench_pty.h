@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,7 +19,28 @@
 #include <thread>
 #include <vector>
 
+#include "platform/event.h"
+
 namespace kem::bench {
+
+// A channel's receive call-back that counts what arrives and sets `done` once `target` bytes
+// came; it consumes everything it is offered.
+struct ReceiveSink {
+    std::atomic<size_t> received{0};
+    size_t target = 0;
+    kem::platform::Event done{kem::platform::Event::Mode::kManualReset};
+
+    static int32_t Consume(const char16_t*, const uint8_t* data, int32_t count, void* user) {
+        auto* self = static_cast<ReceiveSink*>(user);
+        benchmark::DoNotOptimize(data);
+        const size_t now =
+            self->received.fetch_add(static_cast<size_t>(count)) + static_cast<size_t>(count);
+        if (now >= self->target) {
+            self->done.Set();
+        }
+        return count;
+    }
+};
 
 struct BenchPty {
     int master = -1;

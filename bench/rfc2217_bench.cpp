@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -51,29 +50,12 @@ plat::SocketHandle ConnectLoopback(uint16_t port) {
     return sock;
 }
 
-struct Sink {
-    std::atomic<size_t> received{0};
-    size_t target = 0;
-    plat::Event done{plat::Event::Mode::kManualReset};
-
-    static int32_t Consume(const char16_t*, const uint8_t* data, int32_t count, void* user) {
-        auto* self = static_cast<Sink*>(user);
-        benchmark::DoNotOptimize(data);
-        const size_t now =
-            self->received.fetch_add(static_cast<size_t>(count)) + static_cast<size_t>(count);
-        if (now >= self->target) {
-            self->done.Set();
-        }
-        return count;
-    }
-};
-
 // Seconds for kTransfer bytes from the first pty into the port's call-back; -1 on failure.
 double RunRfc2217(const kem::bench::BenchPty& pty, uint16_t port_number) {
-    Sink sink;
+    kem::bench::ReceiveSink sink;
     sink.target = kTransfer;
     CKemRfc2217Port port;
-    port.m_pfnOnReceived = &Sink::Consume;
+    port.m_pfnOnReceived = &kem::bench::ReceiveSink::Consume;
     port.m_pUser = &sink;
     const std::string url = "rfc2217://127.0.0.1:" + std::to_string(port_number);
     tagComPortParam param;

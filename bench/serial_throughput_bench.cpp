@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -47,30 +46,13 @@ double RunPlainLoop() {
     return got == kTransfer ? seconds : -1.0;
 }
 
-struct Sink {
-    std::atomic<size_t> received{0};
-    size_t target = 0;
-    kem::platform::Event done{kem::platform::Event::Mode::kManualReset};
-
-    static int32_t Consume(const char16_t*, const uint8_t* data, int32_t count, void* user) {
-        auto* self = static_cast<Sink*>(user);
-        benchmark::DoNotOptimize(data);
-        const size_t now =
-            self->received.fetch_add(static_cast<size_t>(count)) + static_cast<size_t>(count);
-        if (now >= self->target) {
-            self->done.Set();
-        }
-        return count;
-    }
-};
-
 // Seconds for `kTransfer` bytes into the channel's receive call-back (consuming all).
 double RunChannel() {
     kem::bench::BenchPty pty;
-    Sink sink;
+    kem::bench::ReceiveSink sink;
     sink.target = kTransfer;
     CKemPortCom port;
-    port.m_pfnOnReceived = &Sink::Consume;
+    port.m_pfnOnReceived = &kem::bench::ReceiveSink::Consume;
     port.m_pUser = &sink;
     port.m_bDtrEnable = 1;
     const std::u16string path = pty.path16();
@@ -96,7 +78,7 @@ BENCHMARK(BM_SerialReceiveThroughput)->Iterations(10)->Unit(benchmark::kMillisec
 // Close, then destruction, of a channel whose read thread is blocked waiting for data.
 void BM_SerialCloseLatency(benchmark::State& state) {
     kem::bench::BenchPty pty;
-    Sink sink;
+    kem::bench::ReceiveSink sink;
     sink.target = SIZE_MAX;
     const std::u16string path = pty.path16();
     double worst_close = 0;
@@ -104,7 +86,7 @@ void BM_SerialCloseLatency(benchmark::State& state) {
     double total = 0;
     for (auto _ : state) {
         auto port = std::make_unique<CKemPortCom>();
-        port->m_pfnOnReceived = &Sink::Consume;
+        port->m_pfnOnReceived = &kem::bench::ReceiveSink::Consume;
         port->m_pUser = &sink;
         port->SetPortName(path.c_str());
         if (port->Open() != 1) {
